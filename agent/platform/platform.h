@@ -1,0 +1,148 @@
+// The operating-system services the agent uses, one small set of plain functions.
+// Only the files below agent/platform/posix and agent/platform/win32 implement them
+// and include operating-system headers; everything else in the agent calls these.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+namespace omvar::platform {
+
+// ---------------------------------------------------------------- clock and sleep
+
+// Whole seconds since the epoch, as time() gives them.
+using Seconds = std::int64_t;
+
+// The time source and the sleep go through this table so that tests can drive
+// simulated hours of clock time, clock jumps and daylight-saving days quickly.
+struct ClockOps {
+    Seconds (*now)();
+    bool (*to_local)(Seconds t, std::tm* out);  // false if the time cannot be converted
+    void (*sleep_ms)(unsigned milliseconds);
+};
+
+Seconds clock_now();
+// Broken-down local time of t; on failure the record is zeroed and false returned.
+bool clock_to_local(Seconds t, std::tm* out);
+// May return early when a signal arrives (a stop request is then seen at once).
+void sleep_ms(unsigned milliseconds);
+
+// nullptr restores the system clock.
+void set_clock_ops(const ClockOps* ops);
+const ClockOps& system_clock_ops();
+
+// ---------------------------------------------------------------- diagnostics
+
+// One finished line ending in "\r\n", for the system debugger output.
+void debug_output(const char* line);
+
+// Tests capture debug lines here; nullptr restores the system output.
+using DebugSink = void (*)(const char* line);
+void set_debug_sink(DebugSink sink);
+
+// ---------------------------------------------------------------- process
+
+int process_id();
+// 0 on success, -1 on failure.
+int change_directory(const char* path);
+
+// ---------------------------------------------------------------- pid file
+
+// Replaces the file at path with "<pid>\n" (a text-mode line). 0 or -1.
+int pid_file_write(const char* path, int pid);
+// Deletes the file; failures are ignored.
+void pid_file_remove(const char* path);
+
+// Where the platform keeps one agent per install directory: takes an exclusive
+// lock on the pid file that lasts until pid_file_remove or process exit.
+enum class PidLock { kAcquired, kHeldByOther, kUnavailable };
+PidLock pid_file_lock(const char* path, int* holder_pid);
+
+// ---------------------------------------------------------------- files
+
+// Opens a regular file for buffered binary reading; never blocks on a FIFO or a
+// device, refuses anything that is not a regular file. nullptr on failure.
+std::FILE* open_regular_file(const char* path);
+
+enum class FileStatus { kExists, kMissing, kError };
+FileStatus file_status(const char* path);
+
+// Descriptor-level I/O for the key file. Descriptors are -1 on failure.
+int file_create_exclusive(const char* path);  // new file for writing, never an existing one
+int file_open_read(const char* path);
+int file_seek(int fd, long offset);  // from the start; 0 or -1
+long file_read(int fd, void* data, std::size_t length);
+long file_write(int fd, const void* data, std::size_t length);
+void file_close(int fd);
+
+// 0 when deleted, -1 when not (missing, in use, a directory, no permission).
+int delete_file(const char* path);
+
+// ---------------------------------------------------------------- directory search
+
+constexpr unsigned kAttrDirectory = 0x10;
+constexpr std::size_t kEntryNameSize = 260;
+
+struct DirEntry {
+    char name[kEntryNameSize];
+    unsigned attributes;
+};
+
+struct DirSearch {
+    std::intptr_t handle;
+    bool open;
+};
+
+// Starts a search of the directory dir. With extension_filter null every entry,
+// "." and ".." included, is returned in the order the system keeps them; with a
+// filter such as ".now" only entries whose names end in it (ASCII case ignored,
+// and on some systems also looser matches, so callers check again).
+// 0 with the first entry in *entry, -1 when nothing is found or the directory
+// cannot be listed (then the search needs no close).
+int dir_first(const char* dir, const char* extension_filter, DirSearch* search, DirEntry* entry);
+// 0 with the next entry, -1 at the end.
+int dir_next(DirSearch* search, DirEntry* entry);
+void dir_close(DirSearch* search);
+
+// ---------------------------------------------------------------- companion programs
+
+struct LaunchSpec {
+    const char* command_line;   // Windows command-line text: quoted program path, arguments
+    const char* working_dir;
+    bool below_normal_priority;
+    const char* desktop;        // nullptr: inherited
+};
+
+// Starts the program and forgets it. 0 when it started, -1 when it could not be.
+int launch_process(const LaunchSpec& spec);
+
+// Tests record launches instead of starting programs; nullptr restores the system.
+struct LaunchOps {
+    int (*launch)(const LaunchSpec& spec);
+};
+void set_launch_ops(const LaunchOps* ops);
+const LaunchOps& system_launch_ops();
+
+// ---------------------------------------------------------------- mailslot
+
+using MailslotHandle = std::intptr_t;
+
+// Opens an existing mailslot for writing. 0 or -1.
+int mailslot_open(const char* name, MailslotHandle* handle);
+// Writes one message. 0 or -1.
+int mailslot_write(MailslotHandle handle, const void* data, std::size_t length);
+void mailslot_close(MailslotHandle handle);
+
+// Tests stand a recording channel in for the system's; nullptr restores it.
+struct MailslotOps {
+    int (*open)(const char* name, MailslotHandle* handle);
+    int (*write)(MailslotHandle handle, const void* data, std::size_t length);
+    void (*close)(MailslotHandle handle);
+};
+void set_mailslot_ops(const MailslotOps* ops);
+const MailslotOps& system_mailslot_ops();
+
+}  // namespace omvar::platform

@@ -1,0 +1,49 @@
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "agent/platform/platform.h"
+
+namespace omvar::platform {
+
+namespace {
+
+DebugSink active_sink = nullptr;
+
+// Standard error stands in for the debugger output: the same line, with a plain
+// line feed for its "\r\n", in one write so that lines never interleave.
+void write_to_stderr(const char* line) {
+    char text[512];
+    std::size_t length = strnlen(line, sizeof text - 1);
+    std::memcpy(text, line, length);
+    if (length >= 2 && text[length - 2] == '\r' && text[length - 1] == '\n') {
+        --length;
+        text[length - 1] = '\n';
+    }
+    std::size_t done = 0;
+    while (done < length) {
+        ssize_t n = write(STDERR_FILENO, text + done, length - done);
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            return;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+}  // namespace
+
+void set_debug_sink(DebugSink sink) { active_sink = sink; }
+
+void debug_output(const char* line) {
+    if (active_sink != nullptr) {
+        active_sink(line);
+        return;
+    }
+    write_to_stderr(line);
+}
+
+}  // namespace omvar::platform

@@ -1,0 +1,151 @@
+#include "test_support.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace omvar::test {
+
+TempDir::TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/omvar-test-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr) {
+        std::abort();
+    }
+    path_ = buffer.data();
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    // Tests make directories read-only; give the owner back the right to clean up.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+        if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+            chmod(it->path().c_str(), 0700);
+        }
+    }
+    chmod(path_.c_str(), 0700);
+    std::filesystem::remove_all(path_, ignored);
+}
+
+namespace {
+
+std::vector<std::string> captured;
+
+void capture_line(const char* line) { captured.emplace_back(line); }
+
+}  // namespace
+
+DebugCapture::DebugCapture() {
+    captured.clear();
+    platform::set_debug_sink(capture_line);
+}
+
+DebugCapture::~DebugCapture() { platform::set_debug_sink(nullptr); }
+
+const std::vector<std::string>& DebugCapture::lines() const { return captured; }
+
+struct FakeClockAccess {
+    static FakeClock* active;
+
+    static platform::Seconds now() { return active->now; }
+
+    static void sleep_ms(unsigned ms) {
+        ++active->sleeps;
+        active->slept_ms += ms;
+        active->now += ms / 1000;
+        for (auto& jump : active->jumps_) {
+            if (!jump.done && active->now >= jump.when) {
+                jump.done = true;
+                active->now += jump.delta;
+            }
+        }
+    }
+
+    static bool to_local(platform::Seconds t, std::tm* out) {
+        return platform::system_clock_ops().to_local(t, out);
+    }
+
+    static constexpr platform::ClockOps kOps = {now, to_local, sleep_ms};
+};
+
+FakeClock* FakeClockAccess::active = nullptr;
+
+FakeClock::FakeClock(platform::Seconds start) : now(start) {
+    FakeClockAccess::active = this;
+    platform::set_clock_ops(&FakeClockAccess::kOps);
+}
+
+FakeClock::~FakeClock() {
+    platform::set_clock_ops(nullptr);
+    FakeClockAccess::active = nullptr;
+}
+
+void FakeClock::jump_at(platform::Seconds when, platform::Seconds delta) { jumps_.push_back({when, delta, false}); }
+
+platform::Seconds local_seconds(int year, int month, int day, int hour, int minute, int second) {
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    t.tm_isdst = -1;
+    return static_cast<platform::Seconds>(std::mktime(&t));
+}
+
+std::string local_text(platform::Seconds t) {
+    std::time_t value = static_cast<std::time_t>(t);
+    std::tm local{};
+    localtime_r(&value, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
+ScopedTimeZone::ScopedTimeZone(const char* tz) {
+    const char* old = std::getenv("TZ");
+    had_old_ = old != nullptr;
+    if (had_old_) {
+        old_ = old;
+    }
+    setenv("TZ", tz, 1);
+    tzset();
+}
+
+ScopedTimeZone::~ScopedTimeZone() {
+    if (had_old_) {
+        setenv("TZ", old_.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void write_file(const std::string& path, const std::string& contents) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << contents;
+}
+
+bool file_exists(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace omvar::test

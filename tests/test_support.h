@@ -1,0 +1,79 @@
+// Shared helpers of the tests: temporary install directories, captured debug
+// lines, and a simulated clock that runs hours of ticks in milliseconds.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "agent/platform/platform.h"
+
+namespace omvar::test {
+
+// A fresh directory below the system's temporary directory, removed afterwards.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Collects every debug line while it lives.
+class DebugCapture {
+public:
+    DebugCapture();
+    ~DebugCapture();
+    const std::vector<std::string>& lines() const;
+};
+
+// Simulated time: now() reads the counter, a sleep advances it, and scheduled
+// jumps change it as a user setting the system clock would.
+class FakeClock {
+public:
+    explicit FakeClock(platform::Seconds start);
+    ~FakeClock();
+    FakeClock(const FakeClock&) = delete;
+    FakeClock& operator=(const FakeClock&) = delete;
+
+    platform::Seconds now = 0;
+    long long slept_ms = 0;
+    int sleeps = 0;
+
+    // Once the clock has reached `when` (after a sleep), it moves by `delta`.
+    void jump_at(platform::Seconds when, platform::Seconds delta);
+
+private:
+    friend struct FakeClockAccess;
+    struct Jump {
+        platform::Seconds when;
+        platform::Seconds delta;
+        bool done;
+    };
+    std::vector<Jump> jumps_;
+};
+
+// Seconds since the epoch of a local time in the current TZ.
+platform::Seconds local_seconds(int year, int month, int day, int hour, int minute, int second);
+std::string local_text(platform::Seconds t);  // "YYYY-MM-DD HH:MM:SS"
+
+// Sets TZ for the life of the object.
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* tz);
+    ~ScopedTimeZone();
+
+private:
+    std::string old_;
+    bool had_old_;
+};
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& contents);
+bool file_exists(const std::string& path);
+
+}  // namespace omvar::test
