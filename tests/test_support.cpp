@@ -1,7 +1,12 @@
 #include "test_support.h"
 
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <direct.h>
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +17,26 @@
 
 namespace omvar::test {
 
+#ifdef _WIN32
+// No mkdtemp in the Windows runtime: try fresh names until one can be created.
+TempDir::TempDir() {
+    const char* base = std::getenv("TEMP");
+    if (base == nullptr) {
+        base = std::getenv("TMP");
+    }
+    std::string root = base != nullptr ? base : "C:\\Windows\\Temp";
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        std::string candidate = root + "\\omvar-test-" + std::to_string(_getpid()) + "-" +
+                                std::to_string(++counter) + "-" + std::to_string(std::rand());
+        if (_mkdir(candidate.c_str()) == 0) {
+            path_ = candidate;
+            return;
+        }
+    }
+    std::abort();
+}
+#else
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/omvar-test-XXXXXX";
@@ -22,9 +47,18 @@ TempDir::TempDir() {
     }
     path_ = buffer.data();
 }
+#endif
 
 TempDir::~TempDir() {
     std::error_code ignored;
+#ifdef _WIN32
+    // Read-only files cannot be deleted on Windows; make everything writable first.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add, ignored);
+    }
+#else
     // Tests make directories read-only; give the owner back the right to clean up.
     for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
          it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
@@ -33,6 +67,7 @@ TempDir::~TempDir() {
         }
     }
     chmod(path_.c_str(), 0700);
+#endif
     std::filesystem::remove_all(path_, ignored);
 }
 
@@ -106,7 +141,11 @@ platform::Seconds local_seconds(int year, int month, int day, int hour, int minu
 std::string local_text(platform::Seconds t) {
     std::time_t value = static_cast<std::time_t>(t);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &value);
+#else
     localtime_r(&value, &local);
+#endif
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     return text;
@@ -118,17 +157,28 @@ ScopedTimeZone::ScopedTimeZone(const char* tz) {
     if (had_old_) {
         old_ = old;
     }
+#ifdef _WIN32
+    _putenv_s("TZ", tz);
+    _tzset();
+#else
     setenv("TZ", tz, 1);
     tzset();
+#endif
 }
 
 ScopedTimeZone::~ScopedTimeZone() {
+#ifdef _WIN32
+    // An empty value removes the variable.
+    _putenv_s("TZ", had_old_ ? old_.c_str() : "");
+    _tzset();
+#else
     if (had_old_) {
         setenv("TZ", old_.c_str(), 1);
     } else {
         unsetenv("TZ");
     }
     tzset();
+#endif
 }
 
 std::string read_file(const std::string& path) {
@@ -144,8 +194,13 @@ void write_file(const std::string& path, const std::string& contents) {
 }
 
 bool file_exists(const std::string& path) {
+#ifdef _WIN32
+    struct _stat st {};
+    return _stat(path.c_str(), &st) == 0;
+#else
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
+#endif
 }
 
 }  // namespace omvar::test

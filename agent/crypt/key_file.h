@@ -9,8 +9,22 @@ constexpr std::size_t kScheduleKeySize = 32;
 constexpr std::size_t kKeyFileSize = 4096;
 extern const char kKeyFilePath[];  // "etc/omvar.ak", relative to the install directory
 
+// Byte offsets of the eight 4-byte windows whose bytes, in this order, make up the
+// schedule key. Every program that shares a key file must use the same table.
+constexpr int kKeyWindowCount = 8;
+constexpr std::size_t kKeyWindowSize = 4;
+inline constexpr long kKeyWindows[kKeyWindowCount] = {3900, 531, 2672, 1473, 3336, 900, 2974, 102};
+
+// 0 with the 32-byte key in key_out, -1 when the key file cannot be read or created.
+// The key is read once per process and cached.
 int load_schedule_key(unsigned char* key_out);
+// 0 when a new key file of random bytes was written, -1 otherwise (also when one exists).
 int create_key_file();
+// Bytes written (always length), or -1 on an error or a write that makes no progress.
 int write_all(int fd, const void* data, long length);
+
+// Forgets the cached key so that the next load reads the key file again. For tests,
+// and for tools that change the install directory between loads; the agent never calls it.
+void reset_schedule_key_cache();
 
 }  // namespace omvar::crypt

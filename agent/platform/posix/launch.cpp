@@ -1,11 +1,132 @@
-// Placeholder until the POSIX launcher lands: every start fails.
+// Starting a companion program on POSIX systems: its Windows command line is
+// split into an argv (no shell), and it runs detached from the agent.
+//
+// The agent forks a child that forks the program and exits at once; the agent
+// reaps that child, so the program is never the agent's child and can never
+// become its zombie, and no SIGCHLD handling is needed. A close-on-exec pipe
+// carries an errno back from the program's side if chdir, setpriority or execv
+// fails, so a start that failed is known before launch_process returns; end of
+// file on the pipe means the exec happened.
+#include <errno.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "agent/platform/command_line.h"
 #include "agent/platform/platform.h"
+
+extern char** environ;
 
 namespace omvar::platform {
 
 namespace {
-int launch_unavailable(const LaunchSpec&) { return -1; }
-const LaunchOps kSystemLaunch = {launch_unavailable};
+
+// Below-normal priority; never more favourable than the agent's own.
+constexpr int kBelowNormalNice = 10;
+
+// Only the single loop thread launches, so one record serves every start.
+CommandLineArgs launch_args;
+
+[[noreturn]] void report_and_exit(int fd, int error) {
+    ssize_t ignored = write(fd, &error, sizeof error);
+    (void)ignored;
+    _exit(127);
+}
+
+// Runs in the grandchild, between fork and exec: async-signal-safe calls only.
+[[noreturn]] void become_program(const LaunchSpec& spec, char* const* argv, int report_fd) {
+    // Ignored signals and the blocked mask would survive exec; the program gets
+    // the defaults, as a program started afresh would.
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    sigemptyset(&defaults.sa_mask);
+    for (int sig = 1; sig < NSIG; ++sig) {
+        sigaction(sig, &defaults, nullptr);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+
+    if (spec.working_dir != nullptr && chdir(spec.working_dir) != 0) {
+        report_and_exit(report_fd, errno);
+    }
+    if (spec.below_normal_priority) {
+        errno = 0;
+        int own = getpriority(PRIO_PROCESS, 0);
+        if (errno != 0) {
+            report_and_exit(report_fd, errno);
+        }
+        if (own < kBelowNormalNice && setpriority(PRIO_PROCESS, 0, kBelowNormalNice) != 0) {
+            report_and_exit(report_fd, errno);
+        }
+    }
+    execve(argv[0], argv, environ);
+    report_and_exit(report_fd, errno);
+}
+
+// 0 when the pipe closed without a report (the program is running), -1 otherwise.
+int read_start_report(int fd) {
+    int error = 0;
+    for (;;) {
+        ssize_t n = read(fd, &error, sizeof error);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        return n == 0 ? 0 : -1;
+    }
+}
+
+void reap(pid_t child) {
+    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    // ECHILD: something in the process reaps children itself; nothing is left over.
+}
+
+int system_launch(const LaunchSpec& spec) {
+    if (spec.command_line == nullptr || !split_command_line(spec.command_line, &launch_args) ||
+        launch_args.count == 0 || launch_args.argv[0][0] == '\0') {
+        return -1;
+    }
+    // In the program path a backslash separates directories, as on Windows.
+    for (char* p = launch_args.argv[0]; *p != '\0'; ++p) {
+        if (*p == '\\') {
+            *p = '/';
+        }
+    }
+
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        return -1;
+    }
+    pid_t child = fork();
+    if (child < 0) {
+        close(report[0]);
+        close(report[1]);
+        return -1;
+    }
+    if (child == 0) {
+        close(report[0]);
+        pid_t program = fork();
+        if (program < 0) {
+            report_and_exit(report[1], errno);
+        }
+        if (program > 0) {
+            _exit(0);
+        }
+        become_program(spec, launch_args.argv, report[1]);
+    }
+    close(report[1]);
+    reap(child);
+    int result = read_start_report(report[0]);
+    close(report[0]);
+    return result;
+}
+
+const LaunchOps kSystemLaunch = {system_launch};
+
 }  // namespace
 
 const LaunchOps& system_launch_ops() { return kSystemLaunch; }

@@ -1,0 +1,70 @@
+// Process entry and hosting modes on Windows: the choice between service mode,
+// a registered 95/98/ME service process and a stand-alone process, the service
+// status sequence, the stop request, and the process exit code. The system calls
+// go through a platform::HostOps table (agent/platform/service_host.h).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "agent/platform/service_host.h"
+
+namespace omvar::cron {
+
+constexpr char kServiceName[] = "omvarCron";
+
+// Platform families, as the version query reports them.
+constexpr int kPlatformUnknown = 0;
+constexpr int kPlatformWindows = 1;  // the 95/98/ME family
+constexpr int kPlatformNt = 2;
+
+// Process exit codes.
+constexpr int kExitNoPlatform = 1;
+constexpr int kExitNoServiceProcessCall = 31;
+constexpr int kExitServiceProcessRefused = 32;
+constexpr int kExitHiddenInitFailed = 38;
+constexpr int kExitHiddenLoopEnded = 90;
+constexpr int kExitServiceInitFailed = 94;
+constexpr int kExitServiceStopped = 0;
+constexpr int kExitDispatcherFailed = 103;
+constexpr int kExitStandaloneInitFailed = 25;
+constexpr int kExitStandaloneLoopEnded = 41;
+
+// ERROR_FAILED_SERVICE_CONTROLLER_CONNECT: not started by the service manager.
+constexpr unsigned long kErrorNotStartedAsService = 1063;
+
+// Service status record values.
+constexpr std::uint32_t kServiceTypeOwnAndShare = 0x30;
+constexpr std::uint32_t kStateStopped = 1;
+constexpr std::uint32_t kStateStartPending = 2;
+constexpr std::uint32_t kStateStopPending = 3;
+constexpr std::uint32_t kStateRunning = 4;
+constexpr std::uint32_t kAcceptStop = 1;
+constexpr unsigned kControlStop = 1;
+constexpr unsigned kControlInterrogate = 4;
+constexpr std::uint32_t kStartWaitHintMs = 250;
+constexpr std::uint32_t kControlWaitHintMs = 2000;
+
+// Service mode's run flag, cleared by a stop control.
+extern std::atomic<int> service_run_flag;
+// The status record, written by service_main before and after the loop and by
+// service_control in between.
+extern platform::ServiceStatus service_status;
+
+// nullptr: no host, so the platform cannot be determined (exit code 1).
+void set_host_ops(const platform::HostOps* ops);
+
+// The loop that every mode runs; nullptr restores cron_run. For tests of the
+// modes whose loop never ends by itself.
+using HostedLoop = void (*)(const std::atomic<int>* run_flag);
+void set_hosted_loop(HostedLoop loop);
+
+int agent_main(const char* text);
+int detect_platform();
+int run_hidden_process(const char* text);
+int run_service_mode(const char* text);
+int run_standalone(const char* text);
+void service_main(unsigned argc, char** argv);
+void service_control(unsigned code);
+
+}  // namespace omvar::cron

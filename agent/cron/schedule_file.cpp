@@ -1,0 +1,85 @@
+#include "agent/cron/schedule_file.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "agent/cron/schedule.h"
+#include "agent/cron/settings.h"
+#include "agent/dispatch/backup_channel.h"
+
+namespace omvar::cron {
+
+const char kScheduleHeader[] = "# Omvar Backup Schedule";
+static_assert(sizeof kScheduleHeader - 1 == kScheduleHeaderLength, "header length");
+static_assert(sizeof kSchedulePrefix - 1 == kSchedulePrefixLength, "prefix length");
+
+namespace {
+
+char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The prefix is lower case; the line's letters count in either case.
+bool starts_with_ignoring_case(const char* text, const char* prefix) {
+    for (; *prefix != '\0'; ++text, ++prefix) {
+        if (ascii_lower(*text) != *prefix) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool format_path(char* out, std::size_t size, const char* dir, const char* name) {
+    int n = std::snprintf(out, size, "%s/%s", dir, name);
+    return n >= 0 && static_cast<std::size_t>(n) < size;
+}
+
+void cut_at(char* line, char c) {
+    char* p = std::strchr(line, c);
+    if (p != nullptr) {
+        *p = '\0';
+    }
+}
+
+}  // namespace
+
+ScheduleLine read_schedule_line(crypt::EncryptedStream* stream, char* line, int size) {
+    // strncmp stops at a short line's NUL, so nothing past the line is compared.
+    if (crypt::estream_gets(stream, line, size) == nullptr ||
+        std::strncmp(line, kScheduleHeader, kScheduleHeaderLength) != 0) {
+        return ScheduleLine::kNoHeader;
+    }
+    while (crypt::estream_gets(stream, line, size) != nullptr) {
+        cut_at(line, '\n');
+        cut_at(line, '\r');
+        if (starts_with_ignoring_case(line, kSchedulePrefix)) {
+            return ScheduleLine::kFound;
+        }
+    }
+    return ScheduleLine::kNoScheduleLine;
+}
+
+void evaluate_schedule_file(const char* dir, const platform::DirEntry* entry, const std::tm* t) {
+    // The path and then each line share this buffer.
+    char buf[kPathSize];
+    if (!format_path(buf, sizeof buf, dir, entry->name) ||
+        (entry->attributes & platform::kAttrDirectory) != 0) {
+        return;
+    }
+    std::FILE* file = platform::open_regular_file(buf);
+    if (file == nullptr) {
+        return;
+    }
+    crypt::EncryptedStream stream;
+    if (crypt::estream_open(&stream, file, 0) != 0) {
+        std::fclose(file);
+        return;
+    }
+    if (read_schedule_line(&stream, buf, static_cast<int>(sizeof buf)) == ScheduleLine::kFound &&
+        match_schedule(buf + kSchedulePrefixLength, t) == 1 &&
+        format_path(buf, sizeof buf, dir, entry->name)) {
+        dispatch::submit_backup_request(buf);
+    }
+    crypt::estream_close(&stream);
+    std::fclose(file);
+}
+
+}  // namespace omvar::cron

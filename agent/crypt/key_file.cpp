@@ -1,0 +1,122 @@
+#include "agent/crypt/key_file.h"
+
+#include <openssl/crypto.h>
+#include <openssl/rand.h>
+
+#include <cstring>
+
+#include "agent/platform/platform.h"
+
+namespace omvar::crypt {
+
+const char kKeyFilePath[] = "etc/omvar.ak";
+
+namespace {
+
+// The table must stay inside a freshly created key file and its windows apart.
+constexpr bool windows_are_sound() {
+    for (int i = 0; i < kKeyWindowCount; ++i) {
+        long a = kKeyWindows[i];
+        if (a < 0 || a + static_cast<long>(kKeyWindowSize) > static_cast<long>(kKeyFileSize)) {
+            return false;
+        }
+        for (int j = i + 1; j < kKeyWindowCount; ++j) {
+            long b = kKeyWindows[j];
+            if (a < b + static_cast<long>(kKeyWindowSize) && b < a + static_cast<long>(kKeyWindowSize)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+static_assert(windows_are_sound(), "key windows must lie inside the key file and not overlap");
+static_assert(kKeyWindowCount * kKeyWindowSize == kScheduleKeySize, "the windows make up the key");
+
+unsigned char cached_key[kScheduleKeySize];
+bool key_cached = false;
+
+// Assembles the key into out; 0 or -1. Nothing is cached on failure.
+int read_key_windows(unsigned char* out) {
+    int fd = platform::file_open_read(kKeyFilePath);
+    if (fd < 0) {
+        return -1;
+    }
+    for (int i = 0; i < kKeyWindowCount; ++i) {
+        if (platform::file_seek(fd, kKeyWindows[i]) != 0 ||
+            platform::file_read(fd, out + i * kKeyWindowSize, kKeyWindowSize) !=
+                static_cast<long>(kKeyWindowSize)) {
+            platform::file_close(fd);
+            return -1;
+        }
+    }
+    platform::file_close(fd);
+    return 0;
+}
+
+}  // namespace
+
+int write_all(int fd, const void* data, long length) {
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    long total = 0;
+    while (total < length) {
+        long n = platform::file_write(fd, p + total, static_cast<std::size_t>(length - total));
+        // A write that reports success but moves nothing would repeat for ever.
+        if (n <= 0) {
+            return -1;
+        }
+        total += n;
+    }
+    return static_cast<int>(total);
+}
+
+int create_key_file() {
+    int fd = platform::file_create_exclusive(kKeyFilePath);
+    if (fd < 0) {
+        return -1;
+    }
+    unsigned char bytes[kKeyFileSize];
+    // A key file of predictable bytes, or a short one that every later load
+    // rejects without ever replacing it, is worse than none: remove what was
+    // created so that the next schedule file tries again.
+    bool written = RAND_bytes(bytes, static_cast<int>(sizeof bytes)) == 1 &&
+                   write_all(fd, bytes, static_cast<long>(sizeof bytes)) == static_cast<int>(sizeof bytes);
+    OPENSSL_cleanse(bytes, sizeof bytes);
+    platform::file_close(fd);
+    if (!written) {
+        platform::delete_file(kKeyFilePath);
+        return -1;
+    }
+    return 0;
+}
+
+int load_schedule_key(unsigned char* key_out) {
+    if (!key_cached) {
+        platform::FileStatus status = platform::file_status(kKeyFilePath);
+        if (status == platform::FileStatus::kMissing) {
+            if (create_key_file() != 0) {
+                return -1;
+            }
+        } else if (status != platform::FileStatus::kExists) {
+            return -1;
+        }
+        unsigned char key[kScheduleKeySize];
+        int result = read_key_windows(key);
+        if (result == 0) {
+            std::memcpy(cached_key, key, sizeof cached_key);
+            key_cached = true;
+        }
+        OPENSSL_cleanse(key, sizeof key);
+        if (result != 0) {
+            return -1;
+        }
+    }
+    std::memcpy(key_out, cached_key, sizeof cached_key);
+    return 0;
+}
+
+void reset_schedule_key_cache() {
+    OPENSSL_cleanse(cached_key, sizeof cached_key);
+    key_cached = false;
+}
+
+}  // namespace omvar::crypt

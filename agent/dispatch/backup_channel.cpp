@@ -1,0 +1,69 @@
+#include "agent/dispatch/backup_channel.h"
+
+#include <cstring>
+
+#include "agent/dispatch/launch.h"
+#include "agent/platform/platform.h"
+
+namespace omvar::dispatch {
+
+const char kBackupMailslot[] = "\\\\.\\mailslot\\omvarbackup";
+
+namespace {
+
+constexpr platform::MailslotHandle kNoHandle = -1;
+
+// Open only within one submit_backup_request.
+platform::MailslotHandle channel_handle = kNoHandle;
+bool channel_open = false;
+
+}  // namespace
+
+int mailslot_open(const char* name) {
+    // A channel left open would otherwise leak its handle here.
+    mailslot_close();
+
+    platform::MailslotHandle handle = kNoHandle;
+    if (platform::mailslot_open(name, &handle) != 0) {
+        return kMailslotOpenFailed;
+    }
+    channel_handle = handle;
+    // The probe tells the engine a request follows and proves the slot takes messages.
+    static const char kProbe[1] = {0};
+    if (mailslot_write(kProbe, sizeof kProbe) != 0) {
+        platform::mailslot_close(channel_handle);
+        channel_handle = kNoHandle;
+        return kMailslotProbeFailed;
+    }
+    channel_open = true;
+    return 0;
+}
+
+int mailslot_write(const void* data, std::size_t length) {
+    if (channel_handle == kNoHandle) {
+        return kMailslotWriteFailed;
+    }
+    return platform::mailslot_write(channel_handle, data, length) == 0 ? 0 : kMailslotWriteFailed;
+}
+
+void mailslot_close() {
+    if (channel_open) {
+        platform::mailslot_close(channel_handle);
+        channel_handle = kNoHandle;
+        channel_open = false;
+    }
+}
+
+void submit_backup_request(const char* path) {
+    if (mailslot_open(kBackupMailslot) != 0) {
+        // No mailslot: the engine is not running. Start it and try once more.
+        launch_backup_engine();
+        if (mailslot_open(kBackupMailslot) != 0) {
+            return;  // dropped; the next due minute or trigger is the retry
+        }
+    }
+    mailslot_write(path, std::strlen(path) + 1);
+    mailslot_close();
+}
+
+}  // namespace omvar::dispatch

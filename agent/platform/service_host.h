@@ -1,0 +1,47 @@
+// The Windows service host: service control manager, the 95/98/ME service-process
+// registration and the version query, as one table of calls, so that the hosting
+// logic (agent/cron/hosting) is the same code everywhere and a test can drive it
+// with a table of fakes. Only the Win32 layer provides the system's table.
+#pragma once
+
+#include <cstdint>
+
+namespace omvar::platform {
+
+// The fields of the service status record, in the system's order.
+struct ServiceStatus {
+    std::uint32_t service_type;
+    std::uint32_t current_state;
+    std::uint32_t controls_accepted;
+    std::uint32_t win32_exit_code;
+    std::uint32_t service_specific_exit_code;
+    std::uint32_t check_point;
+    std::uint32_t wait_hint;
+};
+
+enum class ServiceProcessRegistration { kNotFound, kFailed, kRegistered };
+
+using ServiceMainFn = void (*)(unsigned argc, char** argv);
+using ServiceControlFn = void (*)(unsigned code);
+
+struct HostOps {
+    // The platform identifier of the version query; false if the query failed.
+    bool (*platform_id)(unsigned long* id);
+    // Registers the calling process as a service process (95/98/ME family).
+    ServiceProcessRegistration (*register_service_process)();
+    // Runs the service control dispatcher for the one service `name` with entry
+    // service_main; returns once the service has stopped. On failure false, with
+    // the system's error code in *error.
+    bool (*run_dispatcher)(const char* name, ServiceMainFn service_main, unsigned long* error);
+    // Registers the control handler for the service `name`; false on failure.
+    bool (*register_control_handler)(const char* name, ServiceControlFn handler);
+    // Reports the status to the service control manager; failures are ignored.
+    void (*report_status)(const ServiceStatus& status);
+};
+
+// The system's table (Windows builds only).
+const HostOps& system_host_ops();
+// The process's command line as the system holds it (Windows builds only).
+const char* process_command_line();
+
+}  // namespace omvar::platform

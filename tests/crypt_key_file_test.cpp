@@ -1,0 +1,174 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <string>
+
+#include "agent/crypt/key_file.h"
+#include "crypt_test_support.h"
+
+namespace omvar::test {
+namespace {
+
+std::string load_key() {
+    unsigned char key[crypt::kScheduleKeySize] = {};
+    if (crypt::load_schedule_key(key) != 0) {
+        return "";
+    }
+    return std::string(reinterpret_cast<char*>(key), sizeof key);
+}
+
+TEST(KeyFile, FirstLoadCreatesOwnerOnlyRandomFileAndUsesItsWindows) {
+    InstallDir install;
+    std::string key = load_key();
+    ASSERT_EQ(key.size(), 32u);
+
+    struct stat st {};
+    ASSERT_EQ(lstat(install.key_path().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_size, 4096);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+    std::string bytes = read_file(install.key_path());
+    EXPECT_EQ(key, key_from_file_bytes(bytes));
+    // Random bytes, not a constant fill.
+    EXPECT_NE(bytes.find_first_not_of(bytes[0]), std::string::npos);
+}
+
+TEST(KeyFile, ExistingFileIsReadThroughTheAgreedTable) {
+    InstallDir install;
+    std::string expected = install.use_known_key();
+    EXPECT_EQ(load_key(), expected);
+    EXPECT_EQ(to_hex(expected.substr(0, 4)), to_hex(known_key_file_bytes().substr(3900, 4)));
+}
+
+TEST(KeyFile, KeyIsReadOnceAndKeptAfterTheFileChangesOrGoes) {
+    InstallDir install;
+    std::string expected = install.use_known_key();
+    ASSERT_EQ(load_key(), expected);
+
+    write_file(install.key_path(), std::string(4096, 'z'));
+    EXPECT_EQ(load_key(), expected);
+
+    ASSERT_EQ(unlink(install.key_path().c_str()), 0);
+    EXPECT_EQ(load_key(), expected);
+    EXPECT_FALSE(file_exists(install.key_path())) << "a cached key never recreates the file";
+
+    crypt::reset_schedule_key_cache();
+    EXPECT_EQ(load_key().size(), 32u);
+    EXPECT_TRUE(file_exists(install.key_path()));
+}
+
+TEST(KeyFile, ShortFileFailsEveryCallAndIsLeftAlone) {
+    InstallDir install;
+    // One byte short of the last window (3900..3903).
+    std::string short_bytes = known_key_file_bytes(3903);
+    write_file(install.key_path(), short_bytes);
+    EXPECT_EQ(load_key(), "");
+    EXPECT_EQ(load_key(), "");
+    EXPECT_EQ(read_file(install.key_path()), short_bytes);
+
+    // Nothing was cached: a repaired file is read at the next call.
+    std::string repaired = known_key_file_bytes(3904);
+    write_file(install.key_path(), repaired);
+    EXPECT_EQ(load_key(), key_from_file_bytes(repaired));
+}
+
+TEST(KeyFile, UnusableKeyPathsFailWithoutTouchingAnything) {
+    struct Case {
+        const char* what;
+        void (*make)(const InstallDir& install, const std::string& victim);
+    };
+    const Case cases[] = {
+        {"symlink to a readable file",
+         [](const InstallDir& install, const std::string& victim) {
+             ASSERT_EQ(symlink(victim.c_str(), install.key_path().c_str()), 0);
+         }},
+        {"dangling symlink",
+         [](const InstallDir& install, const std::string&) {
+             ASSERT_EQ(symlink(install.file("nowhere").c_str(), install.key_path().c_str()), 0);
+         }},
+        {"directory", [](const InstallDir& install,
+                         const std::string&) { ASSERT_EQ(mkdir(install.key_path().c_str(), 0700), 0); }},
+        // Opening a FIFO for reading would block until a writer came.
+        {"fifo", [](const InstallDir& install,
+                    const std::string&) { ASSERT_EQ(mkfifo(install.key_path().c_str(), 0600), 0); }},
+        {"no etc directory", [](const InstallDir& install,
+                                const std::string&) { ASSERT_EQ(rmdir(install.file("etc").c_str()), 0); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        InstallDir install;
+        const std::string victim = install.file("victim");
+        write_file(victim, known_key_file_bytes());
+        c.make(install, victim);
+        EXPECT_EQ(load_key(), "");
+        EXPECT_EQ(read_file(victim), known_key_file_bytes());
+        EXPECT_FALSE(file_exists(install.file("nowhere")));
+    }
+}
+
+TEST(KeyFile, CreateNeverReplacesAnExistingFile) {
+    InstallDir install;
+    write_file(install.key_path(), "old");
+    EXPECT_EQ(crypt::create_key_file(), -1);
+    EXPECT_EQ(read_file(install.key_path()), "old");
+}
+
+TEST(WriteAll, WritesEverythingAndReportsErrors) {
+    InstallDir install;
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const char data[] = "0123456789";
+    EXPECT_EQ(crypt::write_all(fds[1], data, 10), 10);
+    EXPECT_EQ(crypt::write_all(fds[1], data, 0), 0);
+    EXPECT_EQ(crypt::write_all(fds[1], data, -5), 0);
+    char back[16] = {};
+    ASSERT_EQ(read(fds[0], back, sizeof back), 10);
+    EXPECT_EQ(std::string(back), "0123456789");
+    close(fds[0]);
+    // The reading end is gone: the write fails instead of raising SIGPIPE's default.
+    auto old_pipe = std::signal(SIGPIPE, SIG_IGN);
+    EXPECT_EQ(crypt::write_all(fds[1], data, 10), -1);
+    std::signal(SIGPIPE, old_pipe);
+    close(fds[1]);
+    EXPECT_EQ(crypt::write_all(-1, data, 10), -1);
+}
+
+// With a file size limit the kernel accepts part of the write and then refuses
+// the rest: write_all goes on after the partial write and then fails, and a key
+// file cut short that way is removed rather than left to fail every later load.
+TEST(WriteAll, PartialWriteThenRefusalLeavesNoShortKeyFile) {
+    InstallDir install;
+    rlimit old_limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    auto old_xfsz = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old_limit;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+
+    std::string plain_path = install.file("partial");
+    int fd = ::open(plain_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::string data(4096, 'x');
+    int written = crypt::write_all(fd, data.data(), static_cast<long>(data.size()));
+    ::close(fd);
+    int created = crypt::create_key_file();
+
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    std::signal(SIGXFSZ, old_xfsz);
+
+    EXPECT_EQ(written, -1);
+    EXPECT_EQ(read_file(plain_path).size(), 1000u);
+    EXPECT_EQ(created, -1);
+    EXPECT_FALSE(file_exists(install.key_path()));
+    // The next attempt, with room to write, succeeds.
+    EXPECT_EQ(load_key().size(), 32u);
+    EXPECT_EQ(read_file(install.key_path()).size(), 4096u);
+}
+
+}  // namespace
+}  // namespace omvar::test

@@ -1,0 +1,267 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "crypt_test_support.h"
+
+namespace omvar::test {
+namespace {
+
+struct ToolRun {
+    int rc;
+    std::string out;
+    std::string err;
+};
+
+class ZbsToolTest : public ::testing::Test {
+  protected:
+    TempDir install;
+    TempDir scratch;
+
+    void SetUp() override { mkdir(install.file("etc").c_str(), 0755); }
+
+    // Runs the tool from directory cwd (default: the scratch directory).
+    ToolRun zbs(const std::vector<std::string>& args, const std::string& tz = "UTC",
+                const std::string& cwd = "") {
+        std::string command = "cd " + shell_quote(cwd.empty() ? scratch.path() : cwd) +
+                              " && TZ=" + shell_quote(tz) + " " + shell_quote(OMVAR_ZBS_BINARY);
+        for (const auto& arg : args) {
+            command += " " + shell_quote(arg);
+        }
+        command += " >" + shell_quote(scratch.file("out")) + " 2>" + shell_quote(scratch.file("err")) +
+                   " </dev/null";
+        ToolRun run{run_shell(command), "", ""};
+        run.out = read_file(scratch.file("out"));
+        run.err = read_file(scratch.file("err"));
+        return run;
+    }
+
+    std::string key_path() const { return install.file("etc/omvar.ak"); }
+    std::string use_known_key() {
+        std::string bytes = known_key_file_bytes();
+        write_file(key_path(), bytes);
+        return key_from_file_bytes(bytes);
+    }
+    std::string schedule_file(const std::string& name, const std::string& plain, const std::string& key) {
+        write_file(scratch.file("plain"), plain);
+        EXPECT_TRUE(openssl_encrypt(key, scratch.file("plain"), scratch.file(name)));
+        return scratch.file(name);
+    }
+};
+
+TEST_F(ZbsToolTest, EncryptCreatesTheKeyLikeTheAgentAndOpensslReadsTheResult) {
+    std::string plain("# Omvar Backup Schedule\nschedule=0 2 * * *\r\nblob=\0\x01\xff", 51);
+    write_file(scratch.file("job.txt"), plain);
+    // A leftover temporary name planted as a symlink is replaced, never written through.
+    write_file(scratch.file("victim"), "keep");
+    ASSERT_EQ(symlink(scratch.file("victim").c_str(), scratch.file("job.zbs.tmp").c_str()), 0);
+    ToolRun run = zbs({"encrypt", "job.txt", "job.zbs", "--install-dir", install.path()});
+    ASSERT_EQ(run.rc, 0) << run.err;
+    EXPECT_TRUE(run.out.empty());
+    EXPECT_NE(run.err.find("created a new key file"), std::string::npos);
+
+    struct stat st {};
+    ASSERT_EQ(stat(key_path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 4096);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_FALSE(file_exists(scratch.file("job.zbs.tmp")));
+    EXPECT_EQ(read_file(scratch.file("victim")), "keep");
+
+    std::string key = key_from_file_bytes(read_file(key_path()));
+    ASSERT_TRUE(openssl_decrypt(key, scratch.file("job.zbs"), scratch.file("back")));
+    EXPECT_EQ(read_file(scratch.file("back")), plain);
+
+    run = zbs({"decrypt", "job.zbs", "--install-dir=" + install.path()});
+    EXPECT_EQ(run.rc, 0) << run.err;
+    EXPECT_EQ(run.out, plain);
+    EXPECT_TRUE(run.err.empty()) << "the key exists now: " << run.err;
+}
+
+TEST_F(ZbsToolTest, DecryptReadsOpensslFilesAndRejectsOtherKeys) {
+    std::string key = use_known_key();
+    schedule_file("mine.zbs", "any bytes\n", key);
+    ToolRun run = zbs({"decrypt", "mine.zbs", "--install-dir", install.path()});
+    EXPECT_EQ(run.rc, 0) << run.err;
+    EXPECT_EQ(run.out, "any bytes\n");
+
+    schedule_file("theirs.zbs", std::string(64, 'x'), std::string(32, 'o'));
+    run = zbs({"decrypt", "theirs.zbs", "--install-dir", install.path()});
+    EXPECT_EQ(run.rc, 1);
+    EXPECT_NE(run.err.find("does not decrypt"), std::string::npos);
+
+    run = zbs({"decrypt", "nothing.zbs", "--install-dir", install.path()});
+    EXPECT_EQ(run.rc, 2);
+    EXPECT_NE(run.err.find("cannot open"), std::string::npos);
+}
+
+TEST_F(ZbsToolTest, CheckSaysWhatTheAgentSees) {
+    std::string key = use_known_key();
+    schedule_file("due.zbs", "# Omvar Backup Schedule v2\nSchedule=0 2 * * *\r\n", key);
+    schedule_file("header.zbs", "# omvar backup schedule\nschedule=0 2 * * *\n", key);
+    schedule_file("noline.zbs", "# Omvar Backup Schedule\njob=1\n", key);
+    schedule_file("other.zbs", "# Omvar Backup Schedule\nschedule=0 2 * * *\n", std::string(32, 'o'));
+    write_file(scratch.file("empty.zbs"), "");
+    mkdir(scratch.file("dir.zbs").c_str(), 0755);
+    mkfifo(scratch.file("fifo.zbs").c_str(), 0600);
+
+    struct Case {
+        std::vector<std::string> args;
+        int rc;
+        const char* out_has;
+        const char* err_has;
+    };
+    const Case cases[] = {
+        {{"check", "due.zbs", "--at", "2024-05-01 02:00"}, 0, "2024-05-01 02:00: due", ""},
+        {{"check", "due.zbs", "--at", "2024-05-01 02:01"}, 0, "2024-05-01 02:01: not due", ""},
+        {{"check", "due.zbs", "--at", "2024-05-01 02:00"}, 0, "schedule: \"0 2 * * *\"", ""},
+        {{"check", "header.zbs"}, 1, "first line does not begin with", ""},
+        {{"check", "noline.zbs"}, 1, "no \"schedule=\" line", ""},
+        {{"check", "other.zbs"}, 1, "does not decrypt under this installation's key", ""},
+        {{"check", "empty.zbs"}, 1, "not a schedule file", ""},
+        {{"check", "missing.zbs"}, 2, "", "cannot open"},
+        {{"check", "dir.zbs"}, 2, "", "cannot open"},
+        {{"check", "fifo.zbs"}, 2, "", "cannot open"},
+        {{"check", "due.zbs", "--at", "2024-13-01 02:00"}, 2, "", "--at needs"},
+        {{"check", "due.zbs", "--at", "2024-02-30 02:00"}, 2, "", "--at needs"},
+        {{"check", "due.zbs", "--at"}, 2, "", "--at needs"},
+        {{"check", "due.zbs", "-n", "3"}, 2, "", "belong to next"},
+        {{"check"}, 2, "", "wrong number of arguments"},
+        {{"check", "due.zbs", "extra.zbs"}, 2, "", "wrong number of arguments"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        SCOPED_TRACE(args[1 % args.size()]);
+        args.push_back("--install-dir");
+        args.push_back(install.path());
+        ToolRun run = zbs(args);
+        EXPECT_EQ(run.rc, c.rc) << run.out << run.err;
+        EXPECT_NE(run.out.find(c.out_has), std::string::npos) << run.out;
+        EXPECT_NE(run.err.find(c.err_has), std::string::npos) << run.err;
+    }
+}
+
+TEST_F(ZbsToolTest, KeyProblemsAreUsageErrors) {
+    schedule_file("job.zbs", "# Omvar Backup Schedule\nschedule=* * * * *\n", std::string(32, 'k'));
+    ToolRun run = zbs({"check", "job.zbs", "--install-dir", install.file("absent")});
+    EXPECT_EQ(run.rc, 2);
+    EXPECT_NE(run.err.find("cannot enter the install directory"), std::string::npos);
+
+    rmdir(install.file("etc").c_str());
+    run = zbs({"check", "job.zbs", "--install-dir", install.path()});
+    EXPECT_EQ(run.rc, 2);
+    EXPECT_NE(run.err.find("cannot create the key file"), std::string::npos);
+
+    mkdir(install.file("etc").c_str(), 0755);
+    write_file(key_path(), "short");
+    run = zbs({"check", "job.zbs", "--install-dir", install.path()});
+    EXPECT_EQ(run.rc, 2);
+    EXPECT_NE(run.err.find("cannot read the key file"), std::string::npos);
+    EXPECT_EQ(read_file(key_path()), "short");
+}
+
+TEST_F(ZbsToolTest, NextListsTheAgentsMinuteTicks) {
+    struct Case {
+        const char* what;
+        std::string expression;
+        std::string from;
+        std::string count;
+        std::string tz;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"daily", "0 2 * * *", "2024-01-30 10:00", "3", "UTC",
+         "2024-01-31 02:00\n2024-02-01 02:00\n2024-02-02 02:00\n"},
+        {"month 0 is January", "0 0 1 0 *", "2024-02-01 00:00", "2", "UTC",
+         "2025-01-01 00:00\n2026-01-01 00:00\n"},
+        {"weekday names in the day field", "30 8 mon,FRI * *", "2024-05-01 00:00", "3", "UTC",
+         "2024-05-03 08:30\n2024-05-06 08:30\n2024-05-10 08:30\n"},
+        {"a range reads as its first number", "0 12 1-5 * *", "2024-05-02 00:00", "2", "UTC",
+         "2024-06-01 12:00\n2024-07-01 12:00\n"},
+        {"the start minute itself counts", "5 10 * * *", "2024-05-01 10:05", "1", "UTC",
+         "2024-05-01 10:05\n"},
+        {"repeated hour twice", "30 2 * * *", "2024-10-26 00:00", "3", "Europe/Berlin",
+         "2024-10-26 02:30\n2024-10-27 02:30\n2024-10-27 02:30\n"},
+        {"skipped hour not at all", "30 2 * * *", "2024-03-30 03:00", "2", "Europe/Berlin",
+         "2024-04-01 02:30\n2024-04-02 02:30\n"},
+        {"start inside the repeated hour takes its first pass", "30 2 27 9 2024", "2024-10-27 02:15", "5",
+         "Europe/Berlin", "2024-10-27 02:30\n2024-10-27 02:30\n"},
+        {"every minute", "* * * * *", "2024-12-31 23:58", "3", "UTC",
+         "2024-12-31 23:58\n2024-12-31 23:59\n2025-01-01 00:00\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ToolRun run = zbs({"next", c.expression, "--from", c.from, "-n", c.count}, c.tz);
+        EXPECT_EQ(run.rc, 0) << run.err;
+        EXPECT_EQ(run.out, c.out);
+    }
+}
+
+TEST_F(ZbsToolTest, NextGivesUpAfterTenYears) {
+    for (const char* never : {"0 0 * * 1999", "5 * * *", "0 0 30 1 *"}) {
+        SCOPED_TRACE(never);
+        ToolRun run = zbs({"next", never, "--from", "2024-01-01 00:00"}, "Europe/Berlin");
+        EXPECT_EQ(run.rc, 0);
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("nothing more is due in the ten years from 2024-01-01 00:00"),
+                  std::string::npos);
+    }
+    // A match just inside the horizon is still found; one year further is not.
+    ToolRun run = zbs({"next", "0 0 1 0 2033", "--from", "2024-01-01 00:00"});
+    EXPECT_EQ(run.out, "2033-01-01 00:00\n");
+    run = zbs({"next", "0 0 1 0 2035", "--from", "2024-01-01 00:00"});
+    EXPECT_EQ(run.out, "");
+    // An expression never needs a key: nothing is created.
+    EXPECT_FALSE(file_exists(key_path()));
+}
+
+TEST_F(ZbsToolTest, NextReadsScheduleFilesByTheirPathBeforeEnteringTheInstallDir) {
+    std::string key = use_known_key();
+    mkdir(scratch.file("sub").c_str(), 0755);
+    write_file(scratch.file("plain"), "# Omvar Backup Schedule\nschedule=0 3 * * *\n");
+    ASSERT_TRUE(openssl_encrypt(key, scratch.file("plain"), scratch.file("sub/job.zbs")));
+    ToolRun run = zbs(
+        {"next", "sub/job.zbs", "-n", "2", "--from", "2024-05-01 00:00", "--install-dir", install.path()});
+    EXPECT_EQ(run.rc, 0) << run.err;
+    EXPECT_EQ(run.out, "2024-05-01 03:00\n2024-05-02 03:00\n");
+
+    schedule_file("theirs.zbs", "# Omvar Backup Schedule\nschedule=0 3 * * *\n", std::string(32, 'o'));
+    run = zbs({"next", "theirs.zbs", "--install-dir", install.path()});
+    EXPECT_EQ(run.rc, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("not a schedule file"), std::string::npos);
+}
+
+TEST_F(ZbsToolTest, UsageErrorsAndInformation) {
+    struct Case {
+        std::vector<std::string> args;
+        int rc;
+        const char* out_has;
+        const char* err_has;
+    };
+    const Case cases[] = {
+        {{"--help"}, 0, "usage: omvar-zbs", ""},
+        {{"--version"}, 0, "omvar-zbs ", ""},
+        {{}, 2, "", "no command"},
+        {{"frobnicate", "x"}, 2, "", "unknown command"},
+        {{"next", "* * * * *", "-n", "0"}, 2, "", "-n needs"},
+        {{"next", "* * * * *", "-n", "ten"}, 2, "", "-n needs"},
+        {{"next", "* * * * *", "--from", "2024-05-01"}, 2, "", "--from needs"},
+        {{"next", "* * * * *", "--frm", "x"}, 2, "", "unknown option"},
+        {{"encrypt", "only-one"}, 2, "", "wrong number"},
+        {{"decrypt", "x.zbs", "--bogus"}, 2, "", "unknown option"},
+        {{"encrypt", "missing.txt", "out.zbs", "--install-dir", "."}, 2, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
+        ToolRun run = zbs(c.args);
+        EXPECT_EQ(run.rc, c.rc) << run.out << run.err;
+        EXPECT_NE(run.out.find(c.out_has), std::string::npos) << run.out;
+        EXPECT_NE(run.err.find(c.err_has), std::string::npos) << run.err;
+    }
+}
+
+}  // namespace
+}  // namespace omvar::test

@@ -1,0 +1,195 @@
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "agent/cron/schedule_file.h"
+#include "agent/cron/settings.h"
+#include "agent/crypt/estream.h"
+#include "agent/crypt/key_file.h"
+#include "tools/zbs/zbs.h"
+
+namespace omvar::zbs {
+
+int fail(int code, const char* format, ...) {
+    std::fputs("omvar-zbs: ", stderr);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fputc('\n', stderr);
+    return code;
+}
+
+namespace {
+
+bool read_digits(const char* text, int count, int* out) {
+    int value = 0;
+    for (int i = 0; i < count; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return false;
+        }
+        value = value * 10 + (text[i] - '0');
+    }
+    *out = value;
+    return true;
+}
+
+// mktime with a daylight-saving hint; true when the result shows the same wall time.
+bool local_to_seconds(int year, int month, int day, int hour, int minute, int isdst, platform::Seconds* out) {
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_isdst = isdst;
+    std::time_t value = std::mktime(&t);
+    if (value == static_cast<std::time_t>(-1)) {
+        return false;
+    }
+    std::tm back{};
+    if (!platform::clock_to_local(static_cast<platform::Seconds>(value), &back)) {
+        return false;
+    }
+    *out = static_cast<platform::Seconds>(value);
+    return back.tm_year == year - 1900 && back.tm_mon == month - 1 && back.tm_mday == day &&
+           back.tm_hour == hour && back.tm_min == minute;
+}
+
+}  // namespace
+
+bool parse_local_minute(const char* text, platform::Seconds* out) {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+    if (std::strlen(text) != 16 || text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':' ||
+        !read_digits(text, 4, &year) || !read_digits(text + 5, 2, &month) ||
+        !read_digits(text + 8, 2, &day) || !read_digits(text + 11, 2, &hour) ||
+        !read_digits(text + 14, 2, &minute)) {
+        return false;
+    }
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59) {
+        return false;
+    }
+    // A repeated hour has two answers; take the earlier one so that "at or after" misses neither.
+    platform::Seconds best = 0;
+    bool found = false;
+    for (int isdst = 0; isdst <= 1; ++isdst) {
+        platform::Seconds t = 0;
+        if (local_to_seconds(year, month, day, hour, minute, isdst, &t) && (!found || t < best)) {
+            best = t;
+            found = true;
+        }
+    }
+    if (!found) {
+        return false;
+    }
+    std::tm local{};
+    platform::clock_to_local(best, &local);
+    *out = best - local.tm_sec;
+    return true;
+}
+
+std::string format_local_minute(platform::Seconds t) {
+    std::tm local{};
+    if (!platform::clock_to_local(t, &local)) {
+        return "(time out of range)";
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%04lld-%02d-%02d %02d:%02d",
+                  static_cast<long long>(local.tm_year) + 1900, local.tm_mon + 1, local.tm_mday,
+                  local.tm_hour, local.tm_min);
+    return text;
+}
+
+int enter_install_dir(const Options& options) {
+    if (platform::change_directory(options.install_dir.c_str()) != 0) {
+        return fail(kExitUsage, "cannot enter the install directory %s", options.install_dir.c_str());
+    }
+    return kExitOk;
+}
+
+int require_key(const Options& options) {
+    const std::string key_path = options.install_dir + "/" + crypt::kKeyFilePath;
+    platform::FileStatus before = platform::file_status(crypt::kKeyFilePath);
+    unsigned char key[crypt::kScheduleKeySize];
+    int result = crypt::load_schedule_key(key);
+    std::memset(key, 0, sizeof key);
+    if (result != 0) {
+        if (before == platform::FileStatus::kMissing) {
+            return fail(kExitUsage,
+                        "cannot create the key file %s (is there an etc directory, and may it be written?)",
+                        key_path.c_str());
+        }
+        long needed = 0;
+        for (long offset : crypt::kKeyWindows) {
+            needed = offset + static_cast<long>(crypt::kKeyWindowSize) > needed
+                         ? offset + static_cast<long>(crypt::kKeyWindowSize)
+                         : needed;
+        }
+        return fail(
+            kExitUsage,
+            "cannot read the key file %s (not a regular file, a symlink, no permission, or shorter than %ld "
+            "bytes)",
+            key_path.c_str(), needed);
+    }
+    if (before == platform::FileStatus::kMissing) {
+        fail(kExitOk, "created a new key file %s; files encrypted under an earlier key no longer decrypt",
+             key_path.c_str());
+    }
+    return kExitOk;
+}
+
+int read_schedule_expression(const std::string& path, std::string* expression, std::string* reason) {
+    std::FILE* file = platform::open_regular_file(path.c_str());
+    if (file == nullptr) {
+        return fail(kExitUsage, "cannot open %s (missing, not a regular file, or no permission)",
+                    path.c_str());
+    }
+    crypt::EncryptedStream stream;
+    if (crypt::estream_open(&stream, file, 0) != 0) {
+        std::fclose(file);
+        return fail(kExitUsage, "the schedule key cannot be had");
+    }
+    char line[cron::kPathSize];
+    cron::ScheduleLine found = cron::read_schedule_line(&stream, line, static_cast<int>(sizeof line));
+    // Read on to the end to learn whether the padding holds: that tells a wrong
+    // key from a wrong header.
+    unsigned char rest[4096];
+    while (crypt::estream_read(&stream, rest, static_cast<long>(sizeof rest)) > 0) {
+    }
+    bool clean = stream.final_ok != 0;
+    crypt::estream_close(&stream);
+    std::fclose(file);
+
+    switch (found) {
+        case cron::ScheduleLine::kFound:
+            *expression = line + cron::kSchedulePrefixLength;
+            return kExitOk;
+        case cron::ScheduleLine::kNoScheduleLine:
+            *reason = "the header is right, but no \"schedule=\" line follows it";
+            return kExitInvalid;
+        case cron::ScheduleLine::kNoHeader:
+            break;
+    }
+    *reason = clean
+                  ? "it decrypts, but its first line does not begin with \"# Omvar Backup Schedule\""
+                  : "it does not decrypt under this installation's key (another key, damaged, empty, or not "
+                    "encrypted)";
+    return kExitInvalid;
+}
+
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7f || c == '"' || c == '\\') {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02x", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace omvar::zbs

@@ -1,0 +1,203 @@
+// Command line of omvar-zbs: options may come anywhere after the program name.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "tools/zbs/zbs.h"
+
+namespace omvar::zbs {
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: omvar-zbs COMMAND [ARGS] [--install-dir DIR]\n"
+    "\n"
+    "  encrypt PLAIN OUT.zbs          encrypt the text file PLAIN into OUT.zbs\n"
+    "  decrypt FILE.zbs               write the decrypted bytes of FILE.zbs to standard output\n"
+    "  check FILE.zbs [--at TIME]     tell whether FILE.zbs is a schedule file the agent accepts,\n"
+    "                                 which expression it reads, and whether it is due at TIME\n"
+    "                                 (default: now)\n"
+    "  next EXPRESSION|FILE.zbs [-n N] [--from TIME]\n"
+    "                                 list the next N (default 10) minutes, at or after TIME\n"
+    "                                 (default: now), at which the agent would submit it;\n"
+    "                                 an argument naming an existing file is read as a schedule\n"
+    "                                 file, anything else as an expression\n"
+    "\n"
+    "  --install-dir DIR   the product's install directory (default: the current directory);\n"
+    "                      the key is DIR/etc/omvar.ak, created on first use as the agent does\n"
+    "  TIME                local time \"YYYY-MM-DD HH:MM\"\n"
+    "  --help, --version\n"
+    "\n"
+    "Expressions are read as the agent reads them: \"minute hour day month year\", months\n"
+    "0-11, weekday names (Sun..Sat) in the day field, comma lists, \"*\", no ranges or steps.\n"
+    "next looks at most ten years ahead and prints one \"YYYY-MM-DD HH:MM\" line per due minute.\n"
+    "\n"
+    "exit status: 0 success (check: a valid schedule file, due or not), 1 not a schedule file\n"
+    "(another key, bad header, no schedule line), 2 usage error or a file that cannot be read\n"
+    "or written.\n";
+
+int usage_error(const char* message, const char* detail) {
+    fail(kExitUsage, message, detail);
+    std::fputs("try 'omvar-zbs --help'\n", stderr);
+    return kExitUsage;
+}
+
+bool parse_count(const char* text, long* out) {
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value < 1 || value > 1000000) {
+        return false;
+    }
+    *out = value;
+    return true;
+}
+
+// The value of an option given as "--name VALUE" or "--name=VALUE".
+bool option_value(const char* name, int argc, char** argv, int* i, const char** value) {
+    std::size_t length = std::strlen(name);
+    const char* arg = argv[*i];
+    if (std::strncmp(arg, name, length) != 0) {
+        return false;
+    }
+    if (arg[length] == '=') {
+        *value = arg + length + 1;
+        return true;
+    }
+    if (arg[length] != '\0') {
+        return false;
+    }
+    *value = (*i + 1 < argc) ? argv[++*i] : nullptr;
+    return true;
+}
+
+int parse(int argc, char** argv, Options* options, bool* done) {
+    bool only_positionals = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        const char* value = nullptr;
+        if (!only_positionals && std::strcmp(arg, "--") == 0) {
+            only_positionals = true;
+        } else if (!only_positionals && (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0)) {
+            std::fputs(kUsage, stdout);
+            *done = true;
+            return kExitOk;
+        } else if (!only_positionals && std::strcmp(arg, "--version") == 0) {
+            std::printf("omvar-zbs %s\n", OMVAR_VERSION);
+            *done = true;
+            return kExitOk;
+        } else if (!only_positionals && option_value("--install-dir", argc, argv, &i, &value)) {
+            if (value == nullptr || *value == '\0') {
+                return usage_error("%s needs a directory", "--install-dir");
+            }
+            options->install_dir = value;
+        } else if (!only_positionals && option_value("--at", argc, argv, &i, &value)) {
+            if (value == nullptr || !parse_local_minute(value, &options->at)) {
+                return usage_error("--at needs an existing local time \"YYYY-MM-DD HH:MM\", not %s",
+                                   value != nullptr ? value : "nothing");
+            }
+            options->has_at = true;
+        } else if (!only_positionals && option_value("--from", argc, argv, &i, &value)) {
+            if (value == nullptr || !parse_local_minute(value, &options->from)) {
+                return usage_error("--from needs an existing local time \"YYYY-MM-DD HH:MM\", not %s",
+                                   value != nullptr ? value : "nothing");
+            }
+            options->has_from = true;
+        } else if (!only_positionals && option_value("-n", argc, argv, &i, &value)) {
+            if (value == nullptr || !parse_count(value, &options->count)) {
+                return usage_error("-n needs a count from 1 to 1000000, not %s",
+                                   value != nullptr ? value : "nothing");
+            }
+            options->has_count = true;
+        } else if (!only_positionals && arg[0] == '-' && arg[1] != '\0' && options->command != "next") {
+            return usage_error("unknown option %s", arg);
+        } else if (!only_positionals && arg[0] == '-' && arg[1] == '-') {
+            return usage_error("unknown option %s", arg);
+        } else if (options->command.empty()) {
+            options->command = arg;
+        } else if (options->arg_count < 2) {
+            options->args[options->arg_count++] = arg;
+        } else {
+            return usage_error("unexpected argument %s", arg);
+        }
+    }
+    return kExitOk;
+}
+
+int check_shape(const Options& o) {
+    struct Shape {
+        const char* command;
+        int args;
+        bool at;
+        bool next_options;
+    };
+    static const Shape kShapes[] = {
+        {"encrypt", 2, false, false},
+        {"decrypt", 1, false, false},
+        {"check", 1, true, false},
+        {"next", 1, false, true},
+    };
+    if (o.command.empty()) {
+        return usage_error("%s", "no command given");
+    }
+    for (const Shape& shape : kShapes) {
+        if (o.command != shape.command) {
+            continue;
+        }
+        if (o.arg_count != shape.args) {
+            return usage_error("wrong number of arguments for %s", shape.command);
+        }
+        if (o.has_at && !shape.at) {
+            return usage_error("--at belongs to check, not %s", shape.command);
+        }
+        if ((o.has_from || o.has_count) && !shape.next_options) {
+            return usage_error("-n and --from belong to next, not %s", shape.command);
+        }
+        return kExitOk;
+    }
+    return usage_error("unknown command %s", o.command.c_str());
+}
+
+}  // namespace
+
+}  // namespace omvar::zbs
+
+int main(int argc, char** argv) {
+    using namespace omvar::zbs;
+    Options options;
+    bool done = false;
+    int result = parse(argc, argv, &options, &done);
+    if (result != kExitOk || done) {
+        return result;
+    }
+    result = check_shape(options);
+    if (result != kExitOk) {
+        return result;
+    }
+    // The commands enter the install directory; paths given relative to where the
+    // user stands must keep meaning what they meant.
+    std::error_code error;
+    bool next_on_expression =
+        options.command == "next" &&
+        omvar::platform::file_status(options.args[0].c_str()) != omvar::platform::FileStatus::kExists;
+    if (!next_on_expression) {
+        for (int i = 0; i < options.arg_count; ++i) {
+            std::filesystem::path absolute = std::filesystem::absolute(options.args[i], error);
+            if (error) {
+                return fail(kExitUsage, "cannot resolve the path %s", options.args[i].c_str());
+            }
+            options.args[i] = absolute.string();
+        }
+    }
+    if (options.command == "encrypt") {
+        return run_encrypt(options);
+    }
+    if (options.command == "decrypt") {
+        return run_decrypt(options);
+    }
+    if (options.command == "check") {
+        return run_check(options);
+    }
+    return run_next(options);
+}

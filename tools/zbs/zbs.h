@@ -1,0 +1,57 @@
+// omvar-zbs: writing and inspecting schedule files with the agent's own code.
+#pragma once
+
+#include <string>
+
+#include "agent/platform/platform.h"
+
+namespace omvar::zbs {
+
+constexpr int kExitOk = 0;
+constexpr int kExitInvalid = 1;  // not a schedule file: wrong key, bad header, no schedule line
+constexpr int kExitUsage = 2;    // usage error, or a file that cannot be read or written
+
+// Ten years with their leap days, in seconds: the farthest `next` looks ahead.
+constexpr platform::Seconds kNextHorizon = 3653LL * 24 * 60 * 60;
+
+struct Options {
+    std::string command;
+    std::string args[2];
+    int arg_count = 0;
+    std::string install_dir = ".";
+    bool has_at = false;
+    platform::Seconds at = 0;
+    bool has_from = false;
+    platform::Seconds from = 0;
+    long count = 10;
+    bool has_count = false;
+};
+
+// Prints the message after "omvar-zbs: " on standard error and returns code.
+int fail(int code, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// "YYYY-MM-DD HH:MM" in local time to the first second of that minute (the
+// earlier one when the hour repeats); false for malformed text or a local time
+// that does not exist.
+bool parse_local_minute(const char* text, platform::Seconds* out);
+std::string format_local_minute(platform::Seconds t);
+
+// Enters the install directory so that the agent's relative key path resolves.
+int enter_install_dir(const Options& options);
+// Loads (or, on first use, creates) the key, with a message on failure.
+// kExitOk or kExitUsage.
+int require_key(const Options& options);
+
+// Reads a schedule file as the agent does. kExitOk with the expression,
+// kExitInvalid with *reason set, or kExitUsage after a message.
+int read_schedule_expression(const std::string& path, std::string* expression, std::string* reason);
+
+// Printable form of an expression for messages: control bytes as \xNN.
+std::string quoted(const std::string& text);
+
+int run_encrypt(const Options& options);
+int run_decrypt(const Options& options);
+int run_check(const Options& options);
+int run_next(const Options& options);
+
+}  // namespace omvar::zbs
