@@ -1,12 +1,135 @@
 #include "agent/cron/tick_actions.h"
 
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "agent/cron/debug_log.h"
+#include "agent/cron/schedule.h"
+#include "agent/cron/schedule_file.h"
+#include "agent/cron/settings.h"
+#include "agent/cron/tick_loop.h"
+#include "agent/dispatch/backup_channel.h"
+#include "agent/dispatch/launch.h"
+#include "agent/platform/platform.h"
+
 namespace omvar::cron {
 
 int last_minute = -1;
 bool mail_pending = false;
 
-void on_tick() {}
+namespace {
 
-void poll_run_now() {}
+constexpr char kUpdaterSchedule[] = "56 * * * *";
+constexpr char kTriggerExtension[] = ".now";
+constexpr std::size_t kTriggerExtensionLength = sizeof kTriggerExtension - 1;
+
+char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Both texts compared without regard to ASCII case; `lower` is lower case.
+bool equals_ignoring_case(const char* text, const char* lower) {
+    for (; *text != '\0' && *lower != '\0'; ++text, ++lower) {
+        if (ascii_lower(*text) != *lower) {
+            return false;
+        }
+    }
+    return *text == '\0' && *lower == '\0';
+}
+
+bool is_directory(const platform::DirEntry& entry) { return (entry.attributes & platform::kAttrDirectory) != 0; }
+
+// False when the result would not fit: such a path is never used.
+bool format_checked(char* out, std::size_t size, const char* format, const char* a, const char* b) {
+    int n = std::snprintf(out, size, format, a, b);
+    return n >= 0 && static_cast<std::size_t>(n) < size;
+}
+
+void scan_directory(const std::tm& tick_time) {
+    char scan_dir[kPathSize];
+    if (!format_checked(scan_dir, sizeof scan_dir, "%s%s", agent_settings.install_dir, "/etc")) {
+        return;
+    }
+    platform::DirSearch search{};
+    platform::DirEntry entry{};
+    if (platform::dir_first(scan_dir, nullptr, &search, &entry) != 0) {
+        return;
+    }
+    const std::size_t dir_length = std::strlen(scan_dir);
+    do {
+        const char* extension = std::strrchr(entry.name, '.');
+        if (extension == nullptr) {
+            continue;
+        }
+        if (equals_ignoring_case(extension, ".eml")) {
+            if (mail_pending) {
+                dispatch::launch_mail_sender();
+                mail_pending = false;
+            }
+        } else if (equals_ignoring_case(extension, ".zbs")) {
+            if (dir_length + std::strlen(entry.name) + 2 >= kPathSize) {
+                continue;
+            }
+            evaluate_schedule_file(scan_dir, &entry, &tick_time);
+        }
+    } while (platform::dir_next(&search, &entry) == 0);
+    platform::dir_close(&search);
+}
+
+// The search may return looser matches (Windows also matches 8.3 short names,
+// so "job.nowx" can answer "*.now"), and a directory can never be deleted:
+// only a file whose name really ends in ".now" is a trigger.
+bool is_trigger(const platform::DirEntry& entry) {
+    std::size_t n = std::strlen(entry.name);
+    return !is_directory(entry) && n >= kTriggerExtensionLength &&
+           equals_ignoring_case(entry.name + n - kTriggerExtensionLength, kTriggerExtension);
+}
+
+}  // namespace
+
+void on_tick() {
+    std::tm tick_time{};
+    platform::clock_to_local(next_tick, &tick_time);
+    mail_pending = true;
+    if (tick_time.tm_min == last_minute) {
+        poll_run_now();
+        return;
+    }
+    last_minute = tick_time.tm_min;
+    if (match_schedule(kUpdaterSchedule, &tick_time) != 0) {
+        dispatch::launch_updater();
+    }
+    scan_directory(tick_time);
+}
+
+void poll_run_now() {
+    char scan_dir[kPathSize];
+    if (!format_checked(scan_dir, sizeof scan_dir, "%s%s", agent_settings.install_dir, "/etc")) {
+        return;
+    }
+    platform::DirSearch search{};
+    platform::DirEntry entry{};
+    if (platform::dir_first(scan_dir, kTriggerExtension, &search, &entry) != 0) {
+        return;
+    }
+    char path[kPathSize];
+    bool found = false;
+    do {
+        // A trigger whose path does not fit is passed over like a non-trigger.
+        found = is_trigger(entry) &&
+                format_checked(path, sizeof path, "%s/etc/%s", agent_settings.install_dir, entry.name);
+    } while (!found && platform::dir_next(&search, &entry) == 0);
+    // At most one trigger per tick.
+    platform::dir_close(&search);
+    if (!found) {
+        return;
+    }
+    const std::size_t n = std::strlen(path);
+    debug_log("found %s", path);
+    if (platform::delete_file(path) != 0) {
+        return;  // kept, and tried again at the next polling tick
+    }
+    path[n - kTriggerExtensionLength] = '\0';
+    dispatch::submit_backup_request(path);
+}
 
 }  // namespace omvar::cron

@@ -94,6 +94,7 @@ struct DirEntry {
 struct DirSearch {
     std::intptr_t handle;
     bool open;
+    const char* extension_filter;  // kept for dir_next where the system cannot filter
 };
 
 // Starts a search of the directory dir. With extension_filter null every entry,
