@@ -1,0 +1,294 @@
+// What one tick does in a real scan directory, with the companion programs and
+// the engine's channel recorded instead of started and written.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "agent/cron/settings.h"
+#include "agent/cron/tick_actions.h"
+#include "agent/cron/tick_loop.h"
+#include "agent/platform/platform.h"
+#include "crypt_test_support.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace omvar;
+using test::local_seconds;
+
+// Every companion start and channel message, in the order they happened.
+std::vector<std::string> events;
+
+int record_launch(const platform::LaunchSpec& spec) {
+    std::string line = spec.command_line;
+    // Only the program name matters here: "...\omvar-update1.exe" -> "update1".
+    std::size_t slash = line.find_last_of('\\');
+    std::size_t dot = line.rfind(".exe");
+    events.push_back("launch " + line.substr(slash + 7, dot - slash - 7));
+    return 0;
+}
+const platform::LaunchOps kRecordLaunch = {record_launch};
+
+int channel_open(const char*, platform::MailslotHandle* handle) {
+    *handle = 1;
+    return 0;
+}
+int channel_write(platform::MailslotHandle, const void* data, std::size_t length) {
+    std::string bytes(static_cast<const char*>(data), length);
+    if (bytes == std::string(1, '\0')) {
+        events.push_back("probe");
+    } else {
+        // The path travels with its NUL.
+        EXPECT_EQ(bytes.back(), '\0');
+        events.push_back("request " + bytes.substr(0, bytes.size() - 1));
+    }
+    return 0;
+}
+void channel_close(platform::MailslotHandle) {}
+const platform::MailslotOps kRecordChannel = {channel_open, channel_write, channel_close};
+
+class TickActions : public ::testing::Test {
+protected:
+    void SetUp() override {
+        events.clear();
+        platform::set_launch_ops(&kRecordLaunch);
+        platform::set_mailslot_ops(&kRecordChannel);
+        ASSERT_EQ(cron::agent_init(install_.path().c_str()), 0);
+        key_ = install_.use_known_key();
+        cron::last_minute = -1;
+    }
+    void TearDown() override {
+        platform::set_launch_ops(nullptr);
+        platform::set_mailslot_ops(nullptr);
+    }
+
+    std::string etc(const std::string& name) const { return install_.file("etc/" + name); }
+
+    // A schedule file encrypted by the openssl tool under the install's key.
+    void schedule(const std::string& name, const std::string& expression) {
+        const std::string plain = install_.file("plain.txt");
+        test::write_file(plain, "# Omvar Backup Schedule\r\nschedule=" + expression + "\r\n");
+        ASSERT_TRUE(test::openssl_encrypt(key_, plain, etc(name)));
+    }
+
+    void tick_at(int hour, int minute, int second) {
+        cron::next_tick = local_seconds(2026, 12, 9, hour, minute, second);
+        cron::on_tick();
+    }
+
+    test::ScopedTimeZone zone_{"UTC"};
+    test::InstallDir install_;
+    std::string key_;
+};
+
+TEST_F(TickActions, UpdaterRunsAtMinute56BeforeTheScanAndOnlyOnce) {
+    schedule("nightly.zbs", "* * * * *");
+    tick_at(10, 56, 0);
+    tick_at(10, 56, 3);
+    tick_at(10, 57, 0);
+    const std::string path = etc("nightly.zbs");
+    EXPECT_EQ(events, (std::vector<std::string>{"launch update1", "probe", "request " + path, "probe",
+                                                "request " + path}));
+}
+
+TEST_F(TickActions, TheTickTimeDecidesNotTheClock) {
+    test::FakeClock clock(local_seconds(2026, 12, 9, 11, 3, 30));
+    tick_at(10, 56, 0);
+    EXPECT_EQ(events, std::vector<std::string>{"launch update1"});
+}
+
+TEST_F(TickActions, MailSenderStartsOncePerMinuteWhileMailFilesExist) {
+    test::write_file(etc("one.eml"), "x");
+    test::write_file(etc("TWO.EML"), "x");
+    tick_at(9, 0, 0);
+    tick_at(9, 0, 3);
+    tick_at(9, 1, 0);
+    EXPECT_EQ(events, (std::vector<std::string>{"launch txmail", "launch txmail"}));
+
+    // A directory with the extension counts too; the agent never touches mail files.
+    unlink(etc("one.eml").c_str());
+    unlink(etc("TWO.EML").c_str());
+    ASSERT_EQ(mkdir(etc("outbox.eml").c_str(), 0755), 0);
+    events.clear();
+    tick_at(9, 2, 0);
+    EXPECT_EQ(events, std::vector<std::string>{"launch txmail"});
+}
+
+TEST_F(TickActions, OnlyScheduleFilesByExtensionAreEvaluated) {
+    schedule("UPPER.ZBS", "0 2 * * *");
+    schedule(".zbs", "0 2 * * *");
+    schedule("a.zbs.bak", "0 2 * * *");
+    schedule("noextension", "0 2 * * *");
+    schedule("later.zbs", "1 2 * * *");
+    ASSERT_EQ(mkdir(etc("folder.zbs").c_str(), 0755), 0);
+    tick_at(2, 0, 0);
+    std::vector<std::string> requests;
+    for (const std::string& e : events) {
+        if (e.rfind("request ", 0) == 0) {
+            requests.push_back(e.substr(8));
+        }
+    }
+    std::sort(requests.begin(), requests.end());
+    EXPECT_EQ(requests, (std::vector<std::string>{etc(".zbs"), etc("UPPER.ZBS")}));
+}
+
+TEST_F(TickActions, MissingScanDirectoryStillChecksTheUpdater) {
+    ASSERT_EQ(std::system(("rm -rf " + test::shell_quote(install_.file("etc"))).c_str()), 0);
+    tick_at(10, 56, 0);
+    EXPECT_EQ(events, std::vector<std::string>{"launch update1"});
+}
+
+// Only the minute field is compared: a clock set back an hour and a minute
+// lands on a tick that only polls.
+TEST_F(TickActions, SameMinuteFieldAfterAClockChangeOnlyPolls) {
+    schedule("nightly.zbs", "* * * * *");
+    tick_at(10, 16, 0);
+    ASSERT_EQ(events.size(), 2u);
+    test::write_file(etc("nightly.zbs.now"), "");
+    tick_at(9, 16, 0);
+    EXPECT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[3], "request " + etc("nightly.zbs"));
+    EXPECT_FALSE(test::file_exists(etc("nightly.zbs.now")));
+}
+
+TEST_F(TickActions, OneTriggerPerPollingTickDeletedBeforeItsRequest) {
+    test::write_file(etc("a.zbs.now"), "");
+    test::write_file(etc("B.ZBS.NOW"), "");
+    test::write_file(etc("c.now"), "");
+    test::DebugCapture debug;
+    tick_at(8, 0, 0);  // a minute tick does not poll
+    EXPECT_TRUE(events.empty());
+    for (int second = 3; second <= 12; second += 3) {
+        tick_at(8, 0, second);
+    }
+    // Three ticks, one trigger each, in the order the directory gives them.
+    ASSERT_EQ(events.size(), 6u);
+    ASSERT_EQ(debug.lines().size(), 3u);
+    std::vector<std::string> seen;
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::string& line = debug.lines()[i];
+        ASSERT_EQ(line.rfind("found " + etc(""), 0), 0u) << line;
+        std::string trigger = line.substr(6, line.size() - 8);
+        EXPECT_EQ(line.substr(line.size() - 2), "\r\n");
+        EXPECT_EQ(events[2 * i], "probe");
+        EXPECT_EQ(events[2 * i + 1], "request " + trigger.substr(0, trigger.size() - 4));
+        seen.push_back(trigger.substr(etc("").size()));
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::string>{"B.ZBS.NOW", "a.zbs.now", "c.now"}));
+    for (const char* name : {"a.zbs.now", "B.ZBS.NOW", "c.now"}) {
+        EXPECT_FALSE(test::file_exists(etc(name))) << name;
+    }
+}
+
+TEST_F(TickActions, ABareNowTriggerRequestsTheScanDirectory) {
+    test::write_file(etc(".now"), "");
+    tick_at(8, 0, 0);
+    tick_at(8, 0, 3);
+    EXPECT_EQ(events, (std::vector<std::string>{"probe", "request " + etc("")}));
+}
+
+// A directory can never be deleted: it must not block the triggers behind it.
+TEST_F(TickActions, DirectoryNamedLikeATriggerIsPassedOver) {
+    ASSERT_EQ(mkdir(etc("stuck.now").c_str(), 0755), 0);
+    test::write_file(etc("real.zbs.now"), "");
+    ASSERT_EQ(mkdir(etc("STUCK.NOW").c_str(), 0755), 0);
+    test::DebugCapture debug;
+    tick_at(8, 0, 0);
+    tick_at(8, 0, 3);
+    tick_at(8, 0, 6);
+    EXPECT_EQ(events, (std::vector<std::string>{"probe", "request " + etc("real.zbs")}));
+    // Directories are never taken as triggers, before or after the file.
+    EXPECT_EQ(debug.lines(), std::vector<std::string>{"found " + etc("real.zbs.now") + "\r\n"});
+    EXPECT_TRUE(test::file_exists(etc("stuck.now")));
+}
+
+TEST_F(TickActions, NamesThatOnlyResembleTriggersAreLeftAlone) {
+    test::write_file(etc("job.nowx"), "");
+    test::write_file(etc("job.now.bak"), "");
+    tick_at(8, 0, 0);
+    tick_at(8, 0, 3);
+    EXPECT_TRUE(events.empty());
+    EXPECT_TRUE(test::file_exists(etc("job.nowx")));
+    EXPECT_TRUE(test::file_exists(etc("job.now.bak")));
+}
+
+// An install directory deep enough that entry names reach the 1024-byte limit.
+class LongPaths : public ::testing::Test {
+protected:
+    void SetUp() override {
+        events.clear();
+        platform::set_launch_ops(&kRecordLaunch);
+        platform::set_mailslot_ops(&kRecordChannel);
+        std::string dir = root_.path();
+        while (dir.size() < 800) {
+            dir += "/" + std::string(std::min<std::size_t>(200, 820 - dir.size()), 'd');
+            ASSERT_EQ(mkdir(dir.c_str(), 0755), 0) << dir;
+        }
+        install_ = dir;
+        ASSERT_EQ(mkdir((dir + "/etc").c_str(), 0755), 0);
+        test::write_file(dir + "/etc/omvar.ak", test::known_key_file_bytes());
+        key_ = test::key_from_file_bytes(test::known_key_file_bytes());
+        crypt::reset_schedule_key_cache();
+        ASSERT_EQ(cron::agent_init(dir.c_str()), 0);
+        cron::last_minute = -1;
+    }
+    void TearDown() override {
+        platform::set_launch_ops(nullptr);
+        platform::set_mailslot_ops(nullptr);
+        crypt::reset_schedule_key_cache();
+        ASSERT_EQ(chdir("/"), 0);
+    }
+    // Name of the given length ending in the extension.
+    std::string name_of(std::size_t length, const std::string& extension) const {
+        return std::string(length - extension.size(), 'n') + extension;
+    }
+    void tick_at(int minute, int second) {
+        cron::next_tick = local_seconds(2026, 12, 9, 2, minute, second);
+        cron::on_tick();
+    }
+
+    test::ScopedTimeZone zone_{"UTC"};
+    test::TempDir root_;
+    std::string install_;
+    std::string key_;
+};
+
+TEST_F(LongPaths, ScheduleFileWhosePathWouldNotFitIsSkipped) {
+    const std::string scan = install_ + "/etc";
+    // The full path with its NUL takes scan + 1 + name + 1 bytes.
+    const std::size_t fits = 1024 - scan.size() - 2 - 1;
+    ASSERT_LE(fits + 1, 255u);
+    const std::string plain = root_.file("plain.txt");
+    test::write_file(plain, "# Omvar Backup Schedule\nschedule=* * * * *\n");
+    for (std::size_t length : {fits, fits + 1}) {
+        ASSERT_TRUE(test::openssl_encrypt(key_, plain, scan + "/" + name_of(length, ".zbs")));
+    }
+    tick_at(0, 0);
+    EXPECT_EQ(events, (std::vector<std::string>{"probe", "request " + scan + "/" + name_of(fits, ".zbs")}));
+}
+
+TEST_F(LongPaths, TriggerWhosePathWouldNotFitIsPassedOver) {
+    const std::string scan = install_ + "/etc";
+    const std::size_t fits = 1024 - scan.size() - 2;
+    ASSERT_LE(fits + 1, 255u);
+    const std::string too_long = scan + "/" + name_of(fits + 1, ".now");
+    const std::string longest = scan + "/" + name_of(fits, ".now");
+    test::write_file(too_long, "");
+    test::write_file(longest, "");
+    test::DebugCapture debug;
+    tick_at(0, 0);
+    tick_at(0, 3);
+    tick_at(0, 6);
+    EXPECT_EQ(events, (std::vector<std::string>{"probe", "request " + longest.substr(0, longest.size() - 4)}));
+    EXPECT_TRUE(test::file_exists(too_long));
+    EXPECT_FALSE(test::file_exists(longest));
+    // The "found" line is cut to the debug buffer, never past it.
+    ASSERT_EQ(debug.lines().size(), 1u);
+    EXPECT_LE(debug.lines()[0].size(), 255u);
+}
+
+}  // namespace
