@@ -104,7 +104,7 @@ int posix_main(int argc, char* const* argv, const char* version) {
     }
 
     // One agent per install directory: a second one would send every due job twice.
-    char pid_path[kPathSize];
+    char pid_path[kPidPathSize];
     if (format_pid_file_path(pid_path, sizeof pid_path)) {
         int holder = 0;
         if (platform::pid_file_lock(pid_path, &holder) == platform::PidLock::kHeldByOther) {

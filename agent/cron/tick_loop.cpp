@@ -51,7 +51,7 @@ int wait_for_tick(const std::atomic<int>* run_flag) {
 }
 
 void cron_run_with(const std::atomic<int>* run_flag, TickAction action) {
-    char pid_path[kPathSize];
+    char pid_path[kPidPathSize];
     bool have_pid_path = format_pid_file_path(pid_path, sizeof pid_path);
     if (have_pid_path) {
         platform::pid_file_write(pid_path, platform::process_id());

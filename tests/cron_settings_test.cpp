@@ -1,0 +1,169 @@
+// Start-up settings from the install directory, and the debug line.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "agent/cron/debug_log.h"
+#include "agent/cron/settings.h"
+#include "test_support.h"
+
+namespace {
+
+using omvar::cron::agent_init;
+using omvar::cron::agent_settings;
+using omvar::cron::AgentSettings;
+using omvar::cron::debug_log;
+using omvar::test::DebugCapture;
+using omvar::test::TempDir;
+
+// agent_init changes the process's directory; put it back for the other tests.
+class Settings : public ::testing::Test {
+  protected:
+    void TearDown() override { std::filesystem::current_path(saved_cwd_); }
+
+    std::filesystem::path saved_cwd_ = std::filesystem::current_path();
+    TempDir dir_;
+};
+
+void expect_settings_for(const std::string& dir) {
+    EXPECT_EQ(std::string(agent_settings.install_dir), dir);
+    EXPECT_EQ(std::string(agent_settings.updater_cmd), "\"" + dir + "\\omvar-update1.exe\"");
+    EXPECT_EQ(std::string(agent_settings.updater_dir), dir);
+    EXPECT_EQ(std::string(agent_settings.mailer_cmd), "\"" + dir + "\\omvar-txmail.exe\"");
+    EXPECT_EQ(std::string(agent_settings.mailer_dir), dir);
+    EXPECT_EQ(std::string(agent_settings.backup_cmd), "\"" + dir + "\\omvar-backup.exe\" background");
+    EXPECT_EQ(std::string(agent_settings.backup_dir), dir);
+}
+
+// A real directory below base whose path is exactly `length` bytes long.
+std::string directory_of_length(const std::string& base, std::size_t length) {
+    std::string path = base;
+    while (path.size() < length) {
+        const std::size_t left = length - path.size();
+        if (left == 1 && path != base) {
+            path += 'd';  // a separator alone would add no name: lengthen the last one
+        } else {
+            path += "/" + std::string(std::min<std::size_t>(200, left - 1), 'd');
+        }
+    }
+    std::filesystem::create_directories(path);
+    return path;
+}
+
+TEST_F(Settings, AllFieldsAreFormedFromTheInstallDirectoryAndItIsEntered) {
+    // A blank and a trailing backslash are part of the name and passed on unchanged.
+    const std::string names[] = {"plain", "with blank", "trailing\\"};
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        const std::string dir = dir_.file(name);
+        ASSERT_TRUE(std::filesystem::create_directory(dir));
+        DebugCapture capture;
+        ASSERT_EQ(agent_init(dir.c_str()), 0);
+        expect_settings_for(dir);
+        EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), dir));
+        EXPECT_TRUE(capture.lines().empty());
+    }
+    EXPECT_EQ(std::string(agent_settings.backup_cmd),
+              "\"" + dir_.path() + "/trailing\\\\omvar-backup.exe\" background");
+}
+
+TEST_F(Settings, SecondCallRebuildsEverythingFromScratch) {
+    const std::string long_dir = directory_of_length(dir_.path(), 900);
+    const std::string short_dir = dir_.file("s");
+    ASSERT_TRUE(std::filesystem::create_directory(short_dir));
+
+    ASSERT_EQ(agent_init(long_dir.c_str()), 0);
+    ASSERT_EQ(agent_init(short_dir.c_str()), 0);
+    expect_settings_for(short_dir);
+
+    AgentSettings first;
+    std::memcpy(&first, &agent_settings, sizeof first);
+    ASSERT_EQ(agent_init(short_dir.c_str()), 0);
+    EXPECT_EQ(std::memcmp(&first, &agent_settings, sizeof first), 0);
+}
+
+TEST_F(Settings, LongestAcceptedInstallDirectoryYieldsWholeCommandLines) {
+    const std::string dir = directory_of_length(dir_.path(), 1023);
+    ASSERT_EQ(dir.size(), 1023u);
+    DebugCapture capture;
+    ASSERT_EQ(agent_init(dir.c_str()), 0);
+    // The backup engine's line is 30 bytes longer than the directory: nothing cut.
+    expect_settings_for(dir);
+    EXPECT_EQ(std::strlen(agent_settings.backup_cmd), 1023u + 30);
+    EXPECT_TRUE(capture.lines().empty());
+}
+
+TEST_F(Settings, TooLongTextIsRefusedBeforeAnythingChanges) {
+    const std::string good = dir_.file("good");
+    ASSERT_TRUE(std::filesystem::create_directory(good));
+    ASSERT_EQ(agent_init(good.c_str()), 0);
+    AgentSettings before;
+    std::memcpy(&before, &agent_settings, sizeof before);
+
+    // 1024 bytes naming a real directory, and far longer texts.
+    const std::string real = directory_of_length(dir_.path(), 1024);
+    const std::string texts[] = {real, std::string(1024, 'x'), "/" + std::string(5000, 'y')};
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text.size());
+        DebugCapture capture;
+        EXPECT_EQ(agent_init(text.c_str()), 1);
+        EXPECT_EQ(capture.lines(), std::vector<std::string>{"agent\\cron\\cron:159\r\n"});
+        EXPECT_EQ(std::memcmp(&before, &agent_settings, sizeof before), 0);
+        EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), good));
+    }
+}
+
+TEST_F(Settings, DirectoryThatCannotBeEnteredIsLoggedAndKeptAsText) {
+    const std::string file = dir_.file("a-file");
+    omvar::test::write_file(file, "");
+    // Quotes and trailing blanks are part of the path, so these name nothing.
+    const std::string texts[] = {
+        "\"" + dir_.path() + "\"", dir_.path() + " ", dir_.file("missing"), file, "",
+    };
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text);
+        DebugCapture capture;
+        EXPECT_EQ(agent_init(text.c_str()), 1);
+        EXPECT_EQ(capture.lines(), std::vector<std::string>{"agent\\cron\\cron:167\r\n"});
+        EXPECT_EQ(std::string(agent_settings.install_dir), text);
+        EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), saved_cwd_));
+    }
+}
+
+TEST(DebugLog, LineIsTheMessageWithCarriageReturnAndLineFeed) {
+    DebugCapture capture;
+    debug_log("%s:%d", "agent\\cron\\cron", 159);
+    debug_log("found %s", "/opt/omvar/etc/nightly.zbs.now");
+    debug_log("%s", "");
+    EXPECT_EQ(capture.lines(),
+              (std::vector<std::string>{"agent\\cron\\cron:159\r\n",
+                                        "found /opt/omvar/etc/nightly.zbs.now\r\n", "\r\n"}));
+}
+
+// At most 253 characters of message fit beside "\r\n" and the NUL in 256 bytes;
+// a longer message is cut, never written past the line (AddressSanitizer sees that).
+TEST(DebugLog, LongMessageIsCutToTheLineBuffer) {
+    struct Case {
+        std::size_t path_length;  // after "found "
+        std::size_t kept;         // characters of message in the line
+    };
+    const Case cases[] = {{246, 252}, {247, 253}, {248, 253}, {249, 253}, {1000, 253}, {5000, 253}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path_length);
+        std::string path;
+        for (std::size_t i = 0; i < c.path_length; ++i) {
+            path += static_cast<char>('a' + i % 26);
+        }
+        DebugCapture capture;
+        debug_log("found %s", path.c_str());
+        ASSERT_EQ(capture.lines().size(), 1u);
+        const std::string message = ("found " + path).substr(0, c.kept);
+        EXPECT_EQ(capture.lines()[0], message + "\r\n");
+    }
+}
+
+}  // namespace
