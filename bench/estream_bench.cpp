@@ -1,7 +1,7 @@
 // Decryption throughput of the encrypted line stream on a 64 MiB file, against
 // `openssl enc -d` and against a bare EVP loop over the same file in the same
 // run, and the cost of evaluating one small schedule file against opening and
-// reading that file plainly.
+// reading that file plainly. The ratios are printed after the table.
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
@@ -10,7 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "agent/cron/schedule_file.h"
 #include "agent/crypt/estream.h"
@@ -183,6 +186,66 @@ void BM_ReadSmallFilePlainly(benchmark::State& state) {
 }
 BENCHMARK(BM_ReadSmallFilePlainly);
 
+// The usual table, then each figure as a ratio of times against its baseline
+// measured in the same run (the medians when repetitions are asked for).
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    // Plain text: the output usually goes to a log.
+    RatioReporter() : ConsoleReporter(OO_None) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.error_occurred || (run.run_type == Run::RT_Aggregate && !median)) {
+                continue;
+            }
+            std::string name = run.run_name.function_name;
+            if (!run.run_name.args.empty()) {
+                name += "/" + run.run_name.args;
+            }
+            Figure& figure = seconds_[name];
+            if (median || !figure.median) {
+                figure.seconds = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+                figure.median = median;
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        GetOutputStream() << "\nratios of real time (lower is faster):\n";
+        ratio("stream gets, 64 MiB / openssl enc -d", "BM_StreamGetsLarge", "BM_OpensslEncLarge");
+        ratio("stream gets, 64 MiB / bare EVP loop", "BM_StreamGetsLarge", "BM_BareEvpLarge");
+        ratio("evaluate small file, not due / plain read", "BM_EvaluateSmallScheduleFile/0",
+              "BM_ReadSmallFilePlainly");
+        ratio("evaluate small file, due / plain read", "BM_EvaluateSmallScheduleFile/1",
+              "BM_ReadSmallFilePlainly");
+    }
+
+  private:
+    struct Figure {
+        double seconds = 0;
+        bool median = false;
+    };
+
+    void ratio(const char* what, const std::string& measured, const std::string& baseline) {
+        auto m = seconds_.find(measured);
+        auto b = seconds_.find(baseline);
+        if (m == seconds_.end() || b == seconds_.end() || b->second.seconds <= 0) {
+            return;  // one of them was filtered out or failed
+        }
+        char line[128];
+        int n =
+            std::snprintf(line, sizeof line, "  %-45s %.2f\n", what, m->second.seconds / b->second.seconds);
+        if (n > 0 && static_cast<std::size_t>(n) < sizeof line) {
+            GetOutputStream() << line;
+        }
+    }
+
+    std::map<std::string, Figure> seconds_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -190,7 +253,8 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
-    benchmark::RunSpecifiedBenchmarks();
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     const Fixture& f = fixture();
     std::string cleanup = "rm -rf " + f.dir;

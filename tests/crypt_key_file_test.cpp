@@ -2,14 +2,45 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <string>
 
 #include "agent/crypt/key_file.h"
 #include "crypt_test_support.h"
+
+// Writes that report success but move nothing, as a faulty driver or network file
+// system can: while stall_writes is set, every write to a descriptor above 2 moves
+// at most write_budget bytes in total and then reports 0. After kStallLimit such
+// reports it fails, so that a loop that never gives up ends anyway and is seen.
+namespace {
+bool stall_writes = false;
+long write_budget = 0;
+long zero_writes = 0;
+constexpr long kStallLimit = 1000;
+}  // namespace
+
+extern "C" ssize_t write(int fd, const void* data, size_t length) {
+    if (stall_writes && fd > 2 && length > 0) {
+        if (write_budget > 0) {
+            size_t n =
+                length < static_cast<size_t>(write_budget) ? length : static_cast<size_t>(write_budget);
+            long done = syscall(SYS_write, fd, data, n);
+            write_budget -= done > 0 ? done : 0;
+            return done;
+        }
+        if (++zero_writes > kStallLimit) {
+            errno = EIO;
+            return -1;
+        }
+        return 0;
+    }
+    return syscall(SYS_write, fd, data, length);
+}
 
 namespace omvar::test {
 namespace {
@@ -137,6 +168,55 @@ TEST(WriteAll, WritesEverythingAndReportsErrors) {
     std::signal(SIGPIPE, old_pipe);
     close(fds[1]);
     EXPECT_EQ(crypt::write_all(-1, data, 10), -1);
+}
+
+TEST(WriteAll, GivesUpOnWritesThatMoveNothing) {
+    struct Case {
+        const char* what;
+        long budget;
+        const char* left;
+    };
+    const Case cases[] = {
+        {"no byte ever moves", 0, ""},
+        {"stalls after a partial write", 2, "ab"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        InstallDir install;
+        int fd = ::open(install.file("stalled").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        zero_writes = 0;
+        write_budget = c.budget;
+        stall_writes = true;
+        int result = crypt::write_all(fd, "abcdef", 6);
+        stall_writes = false;
+        ::close(fd);
+        EXPECT_EQ(result, -1);
+        EXPECT_LE(zero_writes, 10) << "kept writing after no progress";
+        EXPECT_EQ(read_file(install.file("stalled")), c.left);
+    }
+
+    // A key file whose bytes never arrive is not left behind, short, for ever.
+    InstallDir install;
+    zero_writes = 0;
+    write_budget = 100;
+    stall_writes = true;
+    int created = crypt::create_key_file();
+    stall_writes = false;
+    EXPECT_EQ(created, -1);
+    EXPECT_LE(zero_writes, 10);
+    EXPECT_FALSE(file_exists(install.key_path()));
+}
+
+// The total is an int: a larger length must not come back as a negative count.
+TEST(WriteAll, LengthBeyondAnIntIsRefused) {
+    int fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    static const char data[16] = {};
+    // /dev/null takes any count without reading the bytes.
+    EXPECT_EQ(crypt::write_all(fd, data, 3000000000L), -1);
+    EXPECT_EQ(crypt::write_all(fd, data, 16), 16);
+    ::close(fd);
 }
 
 // With a file size limit the kernel accepts part of the write and then refuses

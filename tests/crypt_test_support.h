@@ -12,6 +12,7 @@
 #include <string>
 
 #include "agent/crypt/key_file.h"
+#include "standins/deadline.h"
 #include "test_support.h"
 
 namespace omvar::test {
@@ -46,18 +47,20 @@ inline std::string to_hex(const std::string& bytes) {
     return hex;
 }
 
-// Runs a shell command; its exit status, or -1 when it did not exit normally.
-inline int run_shell(const std::string& command) {
-    int status = std::system(command.c_str());
-    return (status != -1 && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
-}
-
 inline std::string shell_quote(const std::string& text) {
     std::string out = "'";
     for (char c : text) {
         out += (c == '\'') ? std::string("'\\''") : std::string(1, c);
     }
     return out + "'";
+}
+
+// Runs a shell command with no input and a time limit (exit status 124 when it
+// was stopped); its exit status, or -1 when it did not exit normally.
+inline int run_shell(const std::string& command) {
+    const std::string limited = "timeout 30 sh -c " + shell_quote(command) + " </dev/null";
+    int status = std::system(limited.c_str());
+    return (status != -1 && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
 }
 
 // AES-256-CBC with the zero IV, by the openssl tool; extra may hold "-nopad".

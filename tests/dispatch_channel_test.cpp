@@ -79,7 +79,7 @@ const platform::LaunchOps kFakeLaunch = {fake_launch};
 const platform::ClockOps kFakeClock = {fake_now, fake_to_local, fake_sleep};
 
 class DispatchFakes : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         calls.clear();
         open_results.clear();
@@ -109,13 +109,15 @@ const std::string kOpen = "open \\\\.\\mailslot\\omvarbackup";
 const char kPath[] = "/x/etc/a.zbs";
 const std::string kPathHex = "2f782f6574632f612e7a627300";
 
-TEST_F(DispatchFakes, MailslotNameIsTheEnginesSlot) { EXPECT_STREQ(kBackupMailslot, "\\\\.\\mailslot\\omvarbackup"); }
+TEST_F(DispatchFakes, MailslotNameIsTheEnginesSlot) {
+    EXPECT_STREQ(kBackupMailslot, "\\\\.\\mailslot\\omvarbackup");
+}
 
 struct SubmitCase {
     const char* name;
-    std::vector<int> opens;   // nonzero: that open fails
-    std::vector<int> writes;  // nonzero: that write fails
-    int launch;               // launch_process result
+    std::vector<int> opens;             // nonzero: that open fails
+    std::vector<int> writes;            // nonzero: that write fails
+    int launch;                         // launch_process result
     std::vector<std::string> expected;  // "@engine" stands for the engine's launch line
 };
 
@@ -135,8 +137,11 @@ TEST_F(DispatchFakes, SubmitSequences) {
          0,
          {kOpen, "write 7 00", "close 7", "@engine", "sleep 3000", kOpen, "write 8 00", "write 8 " + kPathHex,
           "close 8"}},
-        {"probe refused twice", {}, {1, 1}, 0, {kOpen, "write 7 00", "close 7", "@engine", "sleep 3000", kOpen,
-                                                 "write 8 00", "close 8"}},
+        {"probe refused twice",
+         {},
+         {1, 1},
+         0,
+         {kOpen, "write 7 00", "close 7", "@engine", "sleep 3000", kOpen, "write 8 00", "close 8"}},
         {"request write fails: closed, no retry",
          {},
          {0, 1},
@@ -193,7 +198,8 @@ TEST_F(DispatchFakes, ChannelResultCodes) {
     EXPECT_EQ(mailslot_write("ab", 2), 0);
     mailslot_close();
     mailslot_close();
-    EXPECT_EQ(calls, (std::vector<std::string>{kOpen, "write 8 00", "write 8 6162", "write 8 6162", "close 8"}));
+    EXPECT_EQ(calls,
+              (std::vector<std::string>{kOpen, "write 8 00", "write 8 6162", "write 8 6162", "close 8"}));
 }
 
 TEST_F(DispatchFakes, LaunchesUseTheSettings) {

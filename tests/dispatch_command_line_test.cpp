@@ -26,12 +26,18 @@ struct SplitCase {
 
 // Raw strings: what is written is exactly the command-line text.
 const SplitCase kCases[] = {
-    {"engine command line", R"("C:\Apps\Backup\omvar-backup.exe" background)",
+    {"engine command line",
+     R"("C:\Apps\Backup\omvar-backup.exe" background)",
      {R"(C:\Apps\Backup\omvar-backup.exe)", "background"}},
-    {"posix install dir", R"("/opt/omvar\omvar-backup.exe" background)", {R"(/opt/omvar\omvar-backup.exe)", "background"}},
-    {"blank in quoted program", R"("/opt/my backup\omvar-txmail.exe")", {R"(/opt/my backup\omvar-txmail.exe)"}},
+    {"posix install dir",
+     R"("/opt/omvar\omvar-backup.exe" background)",
+     {R"(/opt/omvar\omvar-backup.exe)", "background"}},
+    {"blank in quoted program",
+     R"("/opt/my backup\omvar-txmail.exe")",
+     {R"(/opt/my backup\omvar-txmail.exe)"}},
     {"program keeps backslashes before its closing quote", R"("C:\dir\\" arg)", {R"(C:\dir\\)", "arg"}},
-    {"doubled backslash from a trailing one in the install dir", R"("C:\dir\\omvar-update1.exe")",
+    {"doubled backslash from a trailing one in the install dir",
+     R"("C:\dir\\omvar-update1.exe")",
      {R"(C:\dir\\omvar-update1.exe)"}},
     {"program partly quoted", R"("a b"c d)", {"a bc", "d"}},
     {"unquoted program", "prog a b", {"prog", "a", "b"}},

@@ -2,9 +2,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <mqueue.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -37,7 +39,8 @@ int own_nice() {
 
 long elapsed_ms(std::chrono::steady_clock::time_point since) {
     return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count());
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since)
+            .count());
 }
 
 // Our own descriptors that a started program may rightly inherit: those without
@@ -89,7 +92,7 @@ int children_of_this_process() {
 }
 
 class Launcher : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char cwd[4096];
         ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
@@ -128,7 +131,8 @@ TEST_F(Launcher, UpdaterAndMailSenderRunAtOwnPriorityInTheInstallDir) {
     launch_mail_sender();
     std::vector<RecorderRun> runs = wait_for_runs(2, record);
     ASSERT_EQ(runs.size(), 2u);
-    std::sort(runs.begin(), runs.end(), [](const RecorderRun& a, const RecorderRun& b) { return a.name > b.name; });
+    std::sort(runs.begin(), runs.end(),
+              [](const RecorderRun& a, const RecorderRun& b) { return a.name > b.name; });
     EXPECT_EQ(runs[0].name, "omvar-update1.exe");
     EXPECT_EQ(runs[1].name, "omvar-txmail.exe");
     for (const RecorderRun& run : runs) {
@@ -199,7 +203,8 @@ TEST_F(Launcher, ProgramsThatCannotStartFailBeforeLaunchReturns) {
 TEST_F(Launcher, LaunchReturnsWhileTheProgramStillRuns) {
     test::install_recorder(install_, "omvar-txmail.exe");
     setenv("OMVAR_RECORDER_SLEEP_MS", "3000", 1);
-    platform::LaunchSpec spec{cron::agent_settings.mailer_cmd, cron::agent_settings.mailer_dir, false, nullptr};
+    platform::LaunchSpec spec{cron::agent_settings.mailer_cmd, cron::agent_settings.mailer_dir, false,
+                              nullptr};
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(platform::launch_process(spec), 0);
     EXPECT_LT(elapsed_ms(start), 2000);
@@ -219,6 +224,58 @@ TEST_F(Launcher, RepeatedStartsLeaveNoChildNorZombie) {
     sigaction(SIGCHLD, nullptr, &after);
     EXPECT_EQ(after.sa_handler, before.sa_handler);
     EXPECT_EQ(after.sa_flags, before.sa_flags);
+}
+
+// As process 1 of a container the agent inherits the programs it starts; their
+// exits must not pile up as zombies there either.
+TEST_F(Launcher, AsProcessOneStartedProgramsLeaveNoZombie) {
+    test::install_recorder(install_, "omvar-txmail.exe");
+    pid_t outer = fork();
+    ASSERT_GE(outer, 0);
+    if (outer == 0) {
+        if (unshare(CLONE_NEWPID) != 0) {
+            _exit(77);
+        }
+        pid_t init = fork();  // process 1 of the new namespace
+        if (init < 0) {
+            _exit(3);
+        }
+        if (init == 0) {
+            for (int i = 0; i < 5; ++i) {
+                launch_mail_sender();
+            }
+            if (!test::wait_until([&] { return test::recorder_runs(record_).size() >= 5; }, 5000)) {
+                _exit(4);
+            }
+            // Each recorder exits right after its record: wait until none is left,
+            // failing as soon as an exited one is still there to be waited for.
+            int result = 5;
+            test::wait_until(
+                [&] {
+                    pid_t r = waitpid(-1, nullptr, WNOHANG);
+                    if (r > 0) {
+                        result = 1;  // a zombie
+                    } else if (r < 0 && errno == ECHILD) {
+                        result = 0;  // no child at all
+                    }
+                    return result != 5;
+                },
+                5000);
+            _exit(result);
+        }
+        int status = 0;
+        while (waitpid(init, &status, 0) < 0 && errno == EINTR) {
+        }
+        _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 6);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(outer, &status, 0), outer);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    if (WEXITSTATUS(status) == 77) {
+        GTEST_SKIP() << "no permission for a new process namespace";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: zombie left, 4: programs did not run, 5: still running";
+    EXPECT_EQ(test::recorder_runs(record_).size(), 5u);
 }
 
 TEST_F(Launcher, NothingTheAgentOpensLeaksIntoThePrograms) {

@@ -63,13 +63,14 @@ const platform::MailslotOps kCountedMailslot = {counted_open, counted_write, cou
 const platform::LaunchOps kCountedLaunch = {counted_launch};
 const platform::ClockOps kRecordedClock = {clock_now, clock_local, recorded_sleep};
 
-const char* const kEngineOptions[] = {"OMVAR_ENGINE_MSGSIZE",       "OMVAR_ENGINE_MAXMSG",
+const char* const kEngineOptions[] = {"OMVAR_ENGINE_MSGSIZE", "OMVAR_ENGINE_MAXMSG",
                                       "OMVAR_ENGINE_READ_DELAY_MS", "OMVAR_ENGINE_NO_READ",
                                       "OMVAR_ENGINE_START_DELAY_MS"};
 
 long elapsed_ms(std::chrono::steady_clock::time_point since) {
     return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count());
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since)
+            .count());
 }
 
 long queued_messages() {
@@ -84,7 +85,7 @@ long queued_messages() {
 }
 
 class Channel : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char cwd[4096];
         ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
@@ -120,7 +121,8 @@ protected:
     // Starts the engine stand-in outside the channel and waits until it reads.
     void start_engine() {
         test::install_engine(install_);
-        platform::LaunchSpec spec{cron::agent_settings.backup_cmd, cron::agent_settings.backup_dir, true, nullptr};
+        platform::LaunchSpec spec{cron::agent_settings.backup_cmd, cron::agent_settings.backup_dir, true,
+                                  nullptr};
         ASSERT_EQ(platform::system_launch_ops().launch(spec), 0);
         ASSERT_TRUE(test::wait_for_file(ready_, 3000));
     }
@@ -151,8 +153,8 @@ TEST_F(Channel, RunningEngineGetsProbeAndPathAndNothingIsStarted) {
     EXPECT_EQ(messages_after(2), (std::vector<std::string>{kProbe, request(path)}));
     EXPECT_EQ(launches, 0);
     EXPECT_TRUE(sleeps.empty());
-    EXPECT_EQ(channel_calls,
-              (std::vector<std::string>{"open", "write 1", "write " + std::to_string(path.size() + 1), "close"}));
+    EXPECT_EQ(channel_calls, (std::vector<std::string>{"open", "write 1",
+                                                       "write " + std::to_string(path.size() + 1), "close"}));
 }
 
 TEST_F(Channel, EngineNotRunningIsStartedOnceBelowNormalThenGetsTheRequest) {
@@ -198,7 +200,8 @@ TEST_F(Channel, EngineMissingMeansTwoOpensNoWaitNothingDelivered) {
 
 TEST_F(Channel, SeveralRequestsInOneTickEachWithItsOwnOpenProbeWriteClose) {
     start_engine();
-    const std::vector<std::string> paths = {install_ + "/etc/a.zbs", install_ + "/etc/b.zbs", install_ + "/x y"};
+    const std::vector<std::string> paths = {install_ + "/etc/a.zbs", install_ + "/etc/b.zbs",
+                                            install_ + "/x y"};
     std::vector<std::string> expected_calls;
     std::vector<std::string> expected_messages;
     for (const std::string& p : paths) {
@@ -246,8 +249,8 @@ TEST_F(Channel, QueueThatStaysFullFailsAfterABoundedWait) {
     waited = elapsed_ms(start);
     EXPECT_GE(waited, 900);
     EXPECT_LT(waited, 3000);
-    EXPECT_EQ(channel_calls, (std::vector<std::string>{"open", "write 1", "write 3", "close", "open", "write 1",
-                                                       "close"}));
+    EXPECT_EQ(channel_calls,
+              (std::vector<std::string>{"open", "write 1", "write 3", "close", "open", "write 1", "close"}));
 }
 
 TEST_F(Channel, MessageLargerThanTheQueueTakesFailsAtOnce) {
@@ -257,8 +260,8 @@ TEST_F(Channel, MessageLargerThanTheQueueTakesFailsAtOnce) {
     auto start = std::chrono::steady_clock::now();
     submit_backup_request(path.c_str());
     EXPECT_LT(elapsed_ms(start), 500);
-    EXPECT_EQ(channel_calls, (std::vector<std::string>{"open", "write 1", "write " + std::to_string(path.size() + 1),
-                                                       "close"}));
+    EXPECT_EQ(channel_calls, (std::vector<std::string>{"open", "write 1",
+                                                       "write " + std::to_string(path.size() + 1), "close"}));
     EXPECT_EQ(messages_after(1), std::vector<std::string>{kProbe});
 }
 
@@ -312,7 +315,8 @@ TEST_F(Channel, MailslotNameMapsToItsLastComponent) {
     EXPECT_EQ(fcntl(static_cast<int>(handle), F_GETFL) & O_ACCMODE, O_WRONLY);
     platform::mailslot_close(handle);
 
-    const char* const refused[] = {"\\\\.\\mailslot\\", "\\\\.\\mailslot\\a/b", "\\\\.\\mailslot\\omvarmissing", ""};
+    const char* const refused[] = {"\\\\.\\mailslot\\", "\\\\.\\mailslot\\a/b",
+                                   "\\\\.\\mailslot\\omvarmissing", ""};
     for (const char* name : refused) {
         SCOPED_TRACE(name);
         EXPECT_EQ(platform::mailslot_open(name, &handle), -1);

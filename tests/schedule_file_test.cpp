@@ -157,6 +157,7 @@ TEST_F(ScheduleFileTest, RequestCarriesTheNameAsFoundAndGoesToTheBackupMailslot)
 }
 
 TEST_F(ScheduleFileTest, FilesThatAreNotScheduleFilesAreSkippedSilently) {
+    DebugCapture debug;
     const std::string good = "# Omvar Backup Schedule\nschedule=* * * * *\n";
     // Under another key.
     write_schedule("other.zbs", good, std::string(32, 'q'));
@@ -169,6 +170,8 @@ TEST_F(ScheduleFileTest, FilesThatAreNotScheduleFilesAreSkippedSilently) {
     EXPECT_TRUE(evaluate("empty.zbs").empty());
     // Gone before it could be opened.
     EXPECT_TRUE(evaluate("missing.zbs").empty());
+    EXPECT_TRUE(debug.lines().empty());
+    EXPECT_EQ(RecordingChannel::launches, 0);
 }
 
 TEST_F(ScheduleFileTest, DirectoriesAndSpecialFilesAreNeverRead) {

@@ -232,6 +232,19 @@ TEST_F(ZbsToolTest, NextReadsScheduleFilesByTheirPathBeforeEnteringTheInstallDir
     EXPECT_EQ(run.rc, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find("not a schedule file"), std::string::npos);
+
+    // A missing file is not quietly read as an expression that is never due.
+    for (const char* missing : {"gone.zbs", "sub/GONE.ZBS"}) {
+        SCOPED_TRACE(missing);
+        run = zbs({"next", missing, "--install-dir", install.path()});
+        EXPECT_EQ(run.rc, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("no such schedule file"), std::string::npos) << run.err;
+    }
+    // With blanks it is an expression, whatever its last field.
+    run = zbs({"next", "0 3 * * 2024.zbs", "-n", "1", "--from", "2024-05-01 00:00"});
+    EXPECT_EQ(run.rc, 0) << run.err;
+    EXPECT_EQ(run.out, "2024-05-01 03:00\n");
 }
 
 TEST_F(ZbsToolTest, UsageErrorsAndInformation) {

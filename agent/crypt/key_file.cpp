@@ -3,6 +3,7 @@
 #include <openssl/crypto.h>
 #include <openssl/rand.h>
 
+#include <climits>
 #include <cstring>
 
 #include "agent/platform/platform.h"
@@ -56,6 +57,11 @@ int read_key_windows(unsigned char* out) {
 }  // namespace
 
 int write_all(int fd, const void* data, long length) {
+    // The count is returned as an int: a length it cannot hold is refused before
+    // anything is written rather than reported as a negative total.
+    if (length > static_cast<long>(INT_MAX)) {
+        return -1;
+    }
     const unsigned char* p = static_cast<const unsigned char*>(data);
     long total = 0;
     while (total < length) {

@@ -20,7 +20,8 @@ inline constexpr long kKeyWindows[kKeyWindowCount] = {3900, 531, 2672, 1473, 333
 int load_schedule_key(unsigned char* key_out);
 // 0 when a new key file of random bytes was written, -1 otherwise (also when one exists).
 int create_key_file();
-// Bytes written (always length), or -1 on an error or a write that makes no progress.
+// Bytes written (always length), or -1 on an error, a write that makes no progress,
+// or a length beyond INT_MAX. A length of 0 or less writes nothing and gives 0.
 int write_all(int fd, const void* data, long length);
 
 // Forgets the cached key so that the next load reads the key file again. For tests,

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "standins/deadline.h"
+
 namespace omvar::test {
 
 constexpr char kEngineQueue[] = "/omvarbackup";

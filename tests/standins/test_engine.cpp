@@ -77,7 +77,9 @@ void append_line(const std::string& line) {
     close(fd);
 }
 
-void record_error(const char* what) { append_line(std::string("error\t") + what + "\t" + std::strerror(errno)); }
+void record_error(const char* what) {
+    append_line(std::string("error\t") + what + "\t" + std::strerror(errno));
+}
 
 void sleep_ms(long ms) {
     if (ms <= 0) {

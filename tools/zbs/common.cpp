@@ -94,10 +94,13 @@ std::string format_local_minute(platform::Seconds t) {
     if (!platform::clock_to_local(t, &local)) {
         return "(time out of range)";
     }
-    char text[64];
-    std::snprintf(text, sizeof text, "%04lld-%02d-%02d %02d:%02d",
-                  static_cast<long long>(local.tm_year) + 1900, local.tm_mon + 1, local.tm_mday,
-                  local.tm_hour, local.tm_min);
+    char text[96];
+    int n = std::snprintf(text, sizeof text, "%04lld-%02d-%02d %02d:%02d",
+                          static_cast<long long>(local.tm_year) + 1900, local.tm_mon + 1, local.tm_mday,
+                          local.tm_hour, local.tm_min);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof text) {
+        return "(time out of range)";
+    }
     return text;
 }
 
@@ -178,13 +181,25 @@ int read_schedule_expression(const std::string& path, std::string* expression, s
     return kExitInvalid;
 }
 
+bool ends_with_zbs(const std::string& path) {
+    if (path.size() < 4) {
+        return false;
+    }
+    std::string tail = path.substr(path.size() - 4);
+    for (char& c : tail) {
+        c = static_cast<char>((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c);
+    }
+    return tail == ".zbs";
+}
+
 std::string quoted(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         if (c < 0x20 || c == 0x7f || c == '"' || c == '\\') {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02x", c);
-            out += escape;
+            static const char kDigits[] = "0123456789abcdef";
+            out += "\\x";
+            out += kDigits[c >> 4];
+            out += kDigits[c & 15];
         } else {
             out += static_cast<char>(c);
         }

@@ -10,17 +10,6 @@ namespace omvar::zbs {
 
 namespace {
 
-bool ends_with_zbs(const std::string& path) {
-    if (path.size() < 4) {
-        return false;
-    }
-    std::string tail = path.substr(path.size() - 4);
-    for (char& c : tail) {
-        c = static_cast<char>((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c);
-    }
-    return tail == ".zbs";
-}
-
 // Encrypts everything of plain into out; false on a read or write failure.
 bool encrypt_into(std::FILE* plain, std::FILE* out) {
     crypt::EncryptedStream stream;

@@ -41,6 +41,10 @@ int run_next(const Options& options) {
         if (result != kExitOk) {
             return result;
         }
+    } else if (ends_with_zbs(expression) && expression.find(' ') == std::string::npos) {
+        // One word has no day field, so as an expression it could never be due:
+        // this names a schedule file that is not there.
+        return fail(kExitUsage, "no such schedule file %s", expression.c_str());
     }
 
     // Seconds since the epoch do not jump: a repeated local hour is walked twice,

@@ -46,6 +46,9 @@ int require_key(const Options& options);
 // kExitInvalid with *reason set, or kExitUsage after a message.
 int read_schedule_expression(const std::string& path, std::string* expression, std::string* reason);
 
+// True when the name ends in ".zbs", in any letter case: the names the agent scans.
+bool ends_with_zbs(const std::string& path);
+
 // Printable form of an expression for messages: control bytes as \xNN.
 std::string quoted(const std::string& text);
 

@@ -3,16 +3,18 @@
 //
 // The agent forks a child that forks the program and exits at once; the agent
 // reaps that child, so the program is never the agent's child and can never
-// become its zombie, and no SIGCHLD handling is needed. A close-on-exec pipe
+// become its zombie, and no SIGCHLD handling is needed (except as process 1 or
+// a subreaper, which inherit the programs; see below). A close-on-exec pipe
 // carries an errno back from the program's side if chdir, setpriority or execv
 // fails, so a start that failed is known before launch_process returns; end of
 // file on the pipe means the exec happened.
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/types.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "agent/platform/command_line.h"
@@ -85,7 +87,28 @@ void reap(pid_t child) {
     // ECHILD: something in the process reaps children itself; nothing is left over.
 }
 
+// As process 1 (a container's entry point) or a child subreaper the agent
+// becomes the parent of every program it starts, once the middle child is gone:
+// the kernel is then told to reap exited children itself. A plain agent keeps
+// the default, so that nothing else in the process loses its children.
+void reap_adopted_programs() {
+    static bool set = false;
+    if (set) {
+        return;
+    }
+    int subreaper = 0;
+    if (getpid() != 1 && (prctl(PR_GET_CHILD_SUBREAPER, &subreaper) != 0 || subreaper == 0)) {
+        return;
+    }
+    struct sigaction auto_reap {};
+    auto_reap.sa_handler = SIG_DFL;
+    auto_reap.sa_flags = SA_NOCLDWAIT;
+    sigemptyset(&auto_reap.sa_mask);
+    set = sigaction(SIGCHLD, &auto_reap, nullptr) == 0;
+}
+
 int system_launch(const LaunchSpec& spec) {
+    reap_adopted_programs();
     if (spec.command_line == nullptr || !split_command_line(spec.command_line, &launch_args) ||
         launch_args.count == 0 || launch_args.argv[0][0] == '\0') {
         return -1;
