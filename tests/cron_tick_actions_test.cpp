@@ -51,7 +51,7 @@ void channel_close(platform::MailslotHandle) {}
 const platform::MailslotOps kRecordChannel = {channel_open, channel_write, channel_close};
 
 class TickActions : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         events.clear();
         platform::set_launch_ops(&kRecordLaunch);
@@ -218,7 +218,7 @@ TEST_F(TickActions, NamesThatOnlyResembleTriggersAreLeftAlone) {
 
 // An install directory deep enough that entry names reach the 1024-byte limit.
 class LongPaths : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         events.clear();
         platform::set_launch_ops(&kRecordLaunch);
@@ -283,7 +283,8 @@ TEST_F(LongPaths, TriggerWhosePathWouldNotFitIsPassedOver) {
     tick_at(0, 0);
     tick_at(0, 3);
     tick_at(0, 6);
-    EXPECT_EQ(events, (std::vector<std::string>{"probe", "request " + longest.substr(0, longest.size() - 4)}));
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"probe", "request " + longest.substr(0, longest.size() - 4)}));
     EXPECT_TRUE(test::file_exists(too_long));
     EXPECT_FALSE(test::file_exists(longest));
     // The "found" line is cut to the debug buffer, never past it.

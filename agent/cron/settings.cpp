@@ -41,12 +41,13 @@ int agent_init(const char* text) {
     AgentSettings& s = agent_settings;
     // The command buffers are sized so that these cannot be cut; the check keeps
     // it that way if the names ever grow.
-    bool whole = format_field(s.backup_cmd, sizeof s.backup_cmd, "\"%s\\omvar-backup.exe\" background", dir) &&
-                 format_field(s.backup_dir, sizeof s.backup_dir, "%s", dir) &&
-                 format_field(s.updater_cmd, sizeof s.updater_cmd, "\"%s\\omvar-update1.exe\"", dir) &&
-                 format_field(s.updater_dir, sizeof s.updater_dir, "%s", dir) &&
-                 format_field(s.mailer_cmd, sizeof s.mailer_cmd, "\"%s\\omvar-txmail.exe\"", dir) &&
-                 format_field(s.mailer_dir, sizeof s.mailer_dir, "%s", dir);
+    bool whole =
+        format_field(s.backup_cmd, sizeof s.backup_cmd, "\"%s\\omvar-backup.exe\" background", dir) &&
+        format_field(s.backup_dir, sizeof s.backup_dir, "%s", dir) &&
+        format_field(s.updater_cmd, sizeof s.updater_cmd, "\"%s\\omvar-update1.exe\"", dir) &&
+        format_field(s.updater_dir, sizeof s.updater_dir, "%s", dir) &&
+        format_field(s.mailer_cmd, sizeof s.mailer_cmd, "\"%s\\omvar-txmail.exe\"", dir) &&
+        format_field(s.mailer_dir, sizeof s.mailer_dir, "%s", dir);
     if (!whole) {
         debug_log("%s:%d", kSourcePath, kLineTooLong);
         return 1;

@@ -36,7 +36,9 @@ bool equals_ignoring_case(const char* text, const char* lower) {
     return *text == '\0' && *lower == '\0';
 }
 
-bool is_directory(const platform::DirEntry& entry) { return (entry.attributes & platform::kAttrDirectory) != 0; }
+bool is_directory(const platform::DirEntry& entry) {
+    return (entry.attributes & platform::kAttrDirectory) != 0;
+}
 
 // False when the result would not fit: such a path is never used.
 bool format_checked(char* out, std::size_t size, const char* format, const char* a, const char* b) {

@@ -12,7 +12,9 @@ const MailslotOps* active_mailslot = nullptr;
 
 const ClockOps& clock_ops() { return active_clock != nullptr ? *active_clock : system_clock_ops(); }
 const LaunchOps& launch_ops() { return active_launch != nullptr ? *active_launch : system_launch_ops(); }
-const MailslotOps& mailslot_ops() { return active_mailslot != nullptr ? *active_mailslot : system_mailslot_ops(); }
+const MailslotOps& mailslot_ops() {
+    return active_mailslot != nullptr ? *active_mailslot : system_mailslot_ops();
+}
 
 }  // namespace
 

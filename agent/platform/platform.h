@@ -111,10 +111,10 @@ void dir_close(DirSearch* search);
 // ---------------------------------------------------------------- companion programs
 
 struct LaunchSpec {
-    const char* command_line;   // Windows command-line text: quoted program path, arguments
+    const char* command_line;  // Windows command-line text: quoted program path, arguments
     const char* working_dir;
     bool below_normal_priority;
-    const char* desktop;        // nullptr: inherited
+    const char* desktop;  // nullptr: inherited
 };
 
 // Starts the program and forgets it. 0 when it started, -1 when it could not be.

@@ -56,7 +56,8 @@ int read_next(DirSearch* search, DirEntry* entry) {
         if (d == nullptr) {
             return -1;
         }
-        if (search->extension_filter != nullptr && !ends_with_ignoring_case(d->d_name, search->extension_filter)) {
+        if (search->extension_filter != nullptr &&
+            !ends_with_ignoring_case(d->d_name, search->extension_filter)) {
             continue;
         }
         std::size_t n = std::strlen(d->d_name);
