@@ -15,7 +15,7 @@ int fail(int code, const char* format, ...) {
     std::fputs("omvar-zbs: ", stderr);
     va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    std::vfprintf(stderr, format, args);  // NOLINT(clang-analyzer-valist.Uninitialized): va_start above
     va_end(args);
     std::fputc('\n', stderr);
     return code;

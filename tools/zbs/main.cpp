@@ -110,9 +110,9 @@ int parse(int argc, char** argv, Options* options, bool* done) {
                                    value != nullptr ? value : "nothing");
             }
             options->has_count = true;
-        } else if (!only_positionals && arg[0] == '-' && arg[1] != '\0' && options->command != "next") {
-            return usage_error("unknown option %s", arg);
-        } else if (!only_positionals && arg[0] == '-' && arg[1] == '-') {
+        } else if (!only_positionals && arg[0] == '-' &&
+                   ((arg[1] != '\0' && options->command != "next") || arg[1] == '-')) {
+            // next takes expressions such as "-5 * * * *"; "--x" is an option everywhere.
             return usage_error("unknown option %s", arg);
         } else if (options->command.empty()) {
             options->command = arg;

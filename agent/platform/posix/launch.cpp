@@ -20,8 +20,6 @@
 #include "agent/platform/command_line.h"
 #include "agent/platform/platform.h"
 
-extern char** environ;
-
 namespace omvar::platform {
 
 namespace {
