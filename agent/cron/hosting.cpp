@@ -93,8 +93,8 @@ int run_standalone(const char* text) {
 
 void service_main(unsigned, char**) {
     // Start pending is only filled in: the first report is running.
-    service_status = platform::ServiceStatus{kServiceTypeOwnAndShare, kStateStartPending, kAcceptStop, 0, 0, 0,
-                                             kStartWaitHintMs};
+    service_status = platform::ServiceStatus{
+        kServiceTypeOwnAndShare, kStateStartPending, kAcceptStop, 0, 0, 0, kStartWaitHintMs};
     if (!host->register_control_handler(kServiceName, service_control)) {
         return;
     }

@@ -45,8 +45,8 @@ const LaunchOps kSystemLaunch = {system_launch};
 
 bool prepare_launch(const LaunchSpec& spec, LaunchRecord* record) {
     std::memset(record, 0, sizeof *record);
-    if (spec.command_line == nullptr || !copy_text(spec.command_line, record->command_line,
-                                                   sizeof record->command_line)) {
+    if (spec.command_line == nullptr ||
+        !copy_text(spec.command_line, record->command_line, sizeof record->command_line)) {
         return false;
     }
     record->creation_flags = spec.below_normal_priority ? BELOW_NORMAL_PRIORITY_CLASS : 0;

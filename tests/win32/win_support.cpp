@@ -1,0 +1,215 @@
+#include "win32/win_support.h"
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace omvar::wintest {
+
+std::string host_path(const char* build_path) {
+    std::string out = "Z:";
+    for (const char* p = build_path; *p != '\0'; ++p) {
+        out += *p == '/' ? '\\' : *p;
+    }
+    return out;
+}
+
+std::string engine_exe() { return host_path(OMVAR_WIN_ENGINE); }
+std::string recorder_exe() { return host_path(OMVAR_WIN_RECORDER); }
+std::string cron_exe() { return host_path(OMVAR_CRON_EXE); }
+std::string zbs_exe() { return host_path(OMVAR_ZBS_EXE); }
+
+void copy_program(const std::string& from, const std::string& to) {
+    CopyFileA(from.c_str(), to.c_str(), FALSE);
+}
+
+std::string read_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool wait_until(const std::function<bool()>& cond, int timeout_ms) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        if (cond()) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        Sleep(20);
+    }
+}
+
+RunResult run(const std::string& command_line, int timeout_ms, const char* cwd) {
+    RunResult result{false, 0, ""};
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    if (!CreatePipe(&read_end, &write_end, &inherit, 0)) {
+        return result;
+    }
+    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = write_end;
+    startup.hStdError = write_end;
+    PROCESS_INFORMATION info{};
+    std::vector<char> text(command_line.begin(), command_line.end());
+    text.push_back('\0');
+    BOOL ok = CreateProcessA(nullptr, text.data(), nullptr, nullptr, TRUE, 0, nullptr, cwd, &startup, &info);
+    CloseHandle(write_end);
+    if (!ok) {
+        CloseHandle(read_end);
+        result.output = "CreateProcessA failed: " + std::to_string(GetLastError());
+        return result;
+    }
+    // The output is read on a thread so that a full pipe never stalls the program.
+    std::thread reader([&] {
+        char chunk[4096];
+        DWORD n = 0;
+        while (ReadFile(read_end, chunk, sizeof chunk, &n, nullptr) && n > 0) {
+            result.output.append(chunk, n);
+        }
+    });
+    if (WaitForSingleObject(info.hProcess, static_cast<DWORD>(timeout_ms)) == WAIT_OBJECT_0) {
+        result.finished = true;
+        GetExitCodeProcess(info.hProcess, &result.exit_code);
+    } else {
+        TerminateProcess(info.hProcess, 1);
+        WaitForSingleObject(info.hProcess, 5000);
+    }
+    reader.join();
+    CloseHandle(read_end);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return result;
+}
+
+HANDLE start(const std::string& command_line, const char* cwd) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    std::vector<char> text(command_line.begin(), command_line.end());
+    text.push_back('\0');
+    if (!CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, cwd, &startup, &info)) {
+        return nullptr;
+    }
+    CloseHandle(info.hThread);
+    return info.hProcess;
+}
+
+Engine::Engine(const std::string& dir) : dir_(dir) {
+    process_ = start("\"" + engine_exe() + "\" background", dir_.c_str());
+    ready_ = process_ != nullptr && wait_until([&] { return exists(dir_ + "\\engine-ready"); }, 10000);
+}
+
+Engine::~Engine() { stop(); }
+
+void Engine::stop() {
+    if (process_ == nullptr) {
+        return;
+    }
+    std::ofstream(dir_ + "\\engine-stop") << "stop\n";
+    if (WaitForSingleObject(process_, 5000) != WAIT_OBJECT_0) {
+        TerminateProcess(process_, 1);
+        WaitForSingleObject(process_, 5000);
+    }
+    CloseHandle(process_);
+    process_ = nullptr;
+}
+
+std::vector<std::string> Engine::messages() const { return engine_messages(record()); }
+
+std::vector<std::string> engine_messages(const std::string& record) {
+    std::vector<std::string> out;
+    std::istringstream lines(read_text(record));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("msg\t", 0) != 0) {
+            continue;
+        }
+        std::size_t tab = line.find('\t', 4);
+        std::string hex = tab == std::string::npos ? "" : line.substr(tab + 1);
+        std::string bytes;
+        for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+            bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+        }
+        out.push_back(bytes);
+    }
+    return out;
+}
+
+DbwinListener::DbwinListener() {
+    buffer_ready_ = CreateEventA(nullptr, FALSE, FALSE, "DBWIN_BUFFER_READY");
+    data_ready_ = CreateEventA(nullptr, FALSE, FALSE, "DBWIN_DATA_READY");
+    mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, "DBWIN_BUFFER");
+    if (buffer_ready_ == nullptr || data_ready_ == nullptr || mapping_ == nullptr) {
+        return;
+    }
+    view_ = static_cast<const char*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 4096));
+    if (view_ == nullptr) {
+        return;
+    }
+    listening_ = true;
+    thread_ = std::thread([this] { run(); });
+}
+
+DbwinListener::~DbwinListener() {
+    quit_ = true;
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    if (view_ != nullptr) {
+        UnmapViewOfFile(view_);
+    }
+    for (HANDLE h : {mapping_, data_ready_, buffer_ready_}) {
+        if (h != nullptr) {
+            CloseHandle(h);
+        }
+    }
+}
+
+void DbwinListener::run() {
+    SetEvent(buffer_ready_);
+    while (!quit_) {
+        if (WaitForSingleObject(data_ready_, 50) != WAIT_OBJECT_0) {
+            continue;
+        }
+        DebugLine line;
+        std::memcpy(&line.pid, view_, sizeof line.pid);
+        const char* text = view_ + sizeof(DWORD);
+        line.text.assign(text, strnlen(text, 4096 - sizeof(DWORD)));
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            lines_.push_back(line);
+        }
+        SetEvent(buffer_ready_);
+    }
+}
+
+std::vector<DebugLine> DbwinListener::lines() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+}
+
+bool DbwinListener::wait_for(const std::function<bool(const DebugLine&)>& match, int timeout_ms) {
+    return wait_until(
+        [&] {
+            for (const DebugLine& line : lines()) {
+                if (match(line)) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeout_ms);
+}
+
+}  // namespace omvar::wintest

@@ -1,0 +1,87 @@
+// Helpers of the Windows tests: build outputs as Windows paths, running programs
+// with a timeout, the engine stand-in, and a listener for debugger output.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace omvar::wintest {
+
+// A path of the Linux build tree as Wine sees it (drive Z: is the root).
+std::string host_path(const char* build_path);
+std::string engine_exe();    // the engine stand-in
+std::string recorder_exe();  // the recorder stand-in
+std::string cron_exe();      // omvar-cron.exe
+std::string zbs_exe();       // omvar-zbs.exe
+
+void copy_program(const std::string& from, const std::string& to);
+std::string read_text(const std::string& path);
+bool exists(const std::string& path);
+
+bool wait_until(const std::function<bool()>& cond, int timeout_ms);
+
+struct RunResult {
+    bool finished;  // false: killed after the timeout
+    DWORD exit_code;
+    std::string output;  // standard output and standard error
+};
+// Runs a command line to its end (at most timeout_ms), capturing its output.
+RunResult run(const std::string& command_line, int timeout_ms, const char* cwd = nullptr);
+
+// Starts a program that keeps running; the caller owns the handle.
+HANDLE start(const std::string& command_line, const char* cwd);
+
+// The engine stand-in, started in dir with its record and markers there.
+class Engine {
+  public:
+    explicit Engine(const std::string& dir);
+    ~Engine();
+    bool ready() const { return ready_; }
+    std::string record() const { return dir_ + "\\engine-record.txt"; }
+    // The messages read so far, as (length, bytes) in order.
+    std::vector<std::string> messages() const;
+    void stop();
+
+  private:
+    std::string dir_;
+    HANDLE process_ = nullptr;
+    bool ready_ = false;
+};
+
+// The "msg" payloads of an engine record.
+std::vector<std::string> engine_messages(const std::string& record);
+
+struct DebugLine {
+    DWORD pid;
+    std::string text;
+};
+
+// Receives what OutputDebugStringA writes in any process of the session, as a
+// debugger-output viewer does (the DBWIN_BUFFER protocol). One at a time.
+class DbwinListener {
+  public:
+    DbwinListener();
+    ~DbwinListener();
+    bool listening() const { return listening_; }
+    std::vector<DebugLine> lines();
+    bool wait_for(const std::function<bool(const DebugLine&)>& match, int timeout_ms);
+
+  private:
+    void run();
+    HANDLE buffer_ready_ = nullptr;
+    HANDLE data_ready_ = nullptr;
+    HANDLE mapping_ = nullptr;
+    const char* view_ = nullptr;
+    bool listening_ = false;
+    volatile bool quit_ = false;
+    std::mutex mutex_;
+    std::vector<DebugLine> lines_;
+    std::thread thread_;
+};
+
+}  // namespace omvar::wintest
