@@ -1,0 +1,66 @@
+// debug_log with arbitrary, often very long, arguments: every line stays within
+// its size, ends in "\r\n", and is the formatted message cut at the limit.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "agent/cron/debug_log.h"
+#include "agent/platform/platform.h"
+#include "fuzz_support.h"
+
+namespace {
+
+std::string last_line;
+int lines = 0;
+
+void capture(const char* line) {
+    last_line = line;
+    ++lines;
+}
+
+void expect_line(const std::string& message) {
+    const std::size_t room = omvar::cron::kDebugLineSize - 3;  // the "\r\n" and the NUL
+    const std::string cut = message.substr(0, room);
+    FUZZ_CHECK(lines == 1);
+    FUZZ_CHECK(last_line.size() < omvar::cron::kDebugLineSize);
+    FUZZ_CHECK(last_line == cut + "\r\n");
+    lines = 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    omvar::platform::set_debug_sink(capture);
+    omvar::fuzz::Reader in{data, size};
+    const std::uint8_t shape = in.byte();
+    const int number = in.int32();
+    // The argument repeated to make it long: up to some 64 KiB.
+    const std::size_t repeat = 1 + in.byte();
+    const std::string piece = in.rest_as_c_string();
+    std::string arg;
+    for (std::size_t i = 0; i < repeat && arg.size() < 65536; ++i) {
+        arg += piece;
+    }
+
+    switch (shape % 3) {
+        case 0:
+            omvar::cron::debug_log("found %s", arg.c_str());
+            expect_line("found " + arg);
+            break;
+        case 1: {
+            omvar::cron::debug_log("%s:%d", arg.c_str(), number);
+            expect_line(arg + ":" + std::to_string(number));
+            break;
+        }
+        default: {
+            const int width = number % 100000;
+            omvar::cron::debug_log("%*s|%s", width, "", arg.c_str());
+            std::string padding(static_cast<std::size_t>(width < 0 ? -width : width), ' ');
+            expect_line(padding + "|" + arg);
+            break;
+        }
+    }
+    omvar::platform::set_debug_sink(nullptr);
+    return 0;
+}
