@@ -1,0 +1,677 @@
+// End-to-end runs of the real omvar-cron binary: a temporary install directory
+// with the stand-in companions installed under the product's names, real
+// encrypted schedule files and a key file, and a clock that the test sets.
+//
+// libfaketime (LD_PRELOAD) answers the agent's wall-clock calls from a file that
+// holds a stopped time and is read again at every call. Sleeps and the
+// monotonic clock stay real, so the agent still wakes once a real second and
+// then acts on whatever time the file holds. A test steps the clock to a tick
+// time and waits for what that tick must do; nothing waits for a real minute.
+// Setting the clock more than one tick ahead makes the agent run the ticks in
+// between back to back, as it does after a short forward clock change.
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "crypt_test_support.h"
+#include "standins/standin_control.h"
+#include "test_support.h"
+
+namespace omvar::test {
+namespace {
+
+// A tick normally follows a clock step within about a real second; these leave
+// room for a loaded machine.
+constexpr int kTickWaitMs = 20000;
+constexpr int kStopWaitMs = 10000;
+
+const char* const kFaketimeCandidates[] = {
+    OMVAR_LIBFAKETIME,  // found when the build was configured
+    "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
+    "/usr/lib/aarch64-linux-gnu/faketime/libfaketime.so.1",
+    "/usr/lib/faketime/libfaketime.so.1",
+    "/usr/local/lib/faketime/libfaketime.so.1",
+};
+
+std::string libfaketime_path() {
+    for (const char* candidate : kFaketimeCandidates) {
+        if (candidate[0] == '/' && access(candidate, R_OK) == 0) {
+            return candidate;
+        }
+    }
+    return "";
+}
+
+// A local wall-clock time on one fixed day (a Tuesday); the agent runs in UTC.
+struct At {
+    int hour;
+    int minute;
+    int second;
+};
+
+std::string clock_text(At at) {
+    char text[32];
+    std::snprintf(text, sizeof text, "2026-03-10 %02d:%02d:%02d", at.hour, at.minute, at.second);
+    return text;
+}
+
+const std::string kProbe(1, '\0');
+
+std::string request(const std::string& path) { return path + std::string(1, '\0'); }
+
+int own_nice() {
+    errno = 0;
+    return getpriority(PRIO_PROCESS, 0);
+}
+
+std::string from_hex(const std::string& hex) {
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    }
+    return bytes;
+}
+
+bool ends_with_ignoring_case(const std::string& text, const std::string& lower_suffix) {
+    if (text.size() < lower_suffix.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < lower_suffix.size(); ++i) {
+        char c = text[text.size() - lower_suffix.size() + i];
+        if (static_cast<char>(std::tolower(static_cast<unsigned char>(c))) != lower_suffix[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Entry names in the order the system lists them.
+std::vector<std::string> listing(const std::string& dir) {
+    std::vector<std::string> names;
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) {
+        return names;
+    }
+    while (dirent* entry = readdir(d)) {
+        names.push_back(entry->d_name);
+    }
+    closedir(d);
+    return names;
+}
+
+std::vector<std::string> triggers_in(const std::string& dir) {
+    std::vector<std::string> out;
+    for (const std::string& name : listing(dir)) {
+        if (ends_with_ignoring_case(name, ".now")) {
+            out.push_back(name);
+        }
+    }
+    return out;
+}
+
+// Starts a program with exactly this environment and the standard streams given;
+// no other descriptor of the test reaches it.
+pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& cwd,
+            const std::string& out_path, const std::string& err_path) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const std::string& e : env) {
+        envp.push_back(const_cast<char*>(e.c_str()));
+    }
+    envp.push_back(nullptr);
+
+    pid_t pid = fork();
+    if (pid != 0) {
+        return pid;
+    }
+    int in = open("/dev/null", O_RDONLY);
+    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+        chdir(cwd.c_str()) != 0) {
+        _exit(126);
+    }
+    if (close_range(3, ~0U, 0) != 0) {
+        for (int fd = 3; fd < 4096; ++fd) {
+            close(fd);
+        }
+    }
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+}
+
+// A field of /proc/PID/status as a number, -1 if there is none.
+long status_number(pid_t pid, const std::string& key) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(key + ":", 0) == 0) {
+            return std::strtol(line.c_str() + key.size() + 1, nullptr, 10);
+        }
+    }
+    return -1;
+}
+
+// True while the process is blocked in a sleep call: the agent's only sleeps are
+// its one-second steps towards the next tick and the wait after starting the engine.
+bool in_sleep_call(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
+    long number = -1;
+    if (!(in >> number)) {
+        return false;
+    }
+#ifdef SYS_nanosleep
+    if (number == SYS_nanosleep) {
+        return true;
+    }
+#endif
+    return number == SYS_clock_nanosleep;
+}
+
+class CronEndToEnd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        faketime_ = libfaketime_path();
+        if (faketime_.empty()) {
+            GTEST_SKIP() << "libfaketime is not installed (Debian package \"faketime\"); the end-to-end "
+                            "tests need it to set the agent's clock";
+        }
+        ASSERT_EQ(mkdir(etc_dir().c_str(), 0755), 0);
+        std::string bytes = known_key_file_bytes();
+        write_file(etc("omvar.ak"), bytes);
+        key_ = key_from_file_bytes(bytes);
+        install_engine(root());
+        install_recorder(root(), "omvar-update1.exe");
+        install_recorder(root(), "omvar-txmail.exe");
+        remove_engine_queue();  // left by an earlier run that was killed
+    }
+
+    void TearDown() override {
+        if (agent_ > 0) {
+            stop_agent();
+        }
+        // An engine the agent started is no child of ours; its marker names it.
+        if (file_exists(engine_ready())) {
+            stop_engine(engine_ready(), kStopWaitMs);
+        }
+        if (own_engine_ > 0) {
+            stop_child(own_engine_);
+        }
+        remove_engine_queue();
+    }
+
+    const std::string& root() const { return dir_.path(); }
+    std::string etc_dir() const { return dir_.file("etc"); }
+    std::string etc(const std::string& name) const { return etc_dir() + "/" + name; }
+    std::string engine_record() const { return dir_.file("engine-record.txt"); }
+    std::string engine_ready() const { return dir_.file("engine-ready"); }
+    std::string recorder_record() const { return dir_.file("recorder-record.txt"); }
+    std::string agent_stderr() const { return dir_.file("agent-stderr.txt"); }
+    std::string clock_file() const { return dir_.file("clock"); }
+
+    // Encrypted the way the product writes schedule files, by the openssl tool
+    // rather than by the agent's own code.
+    void write_schedule(const std::string& name, const std::string& expression, const std::string& key) {
+        std::string plain = dir_.file("plain.txt");
+        write_file(plain, "# Omvar Backup Schedule 2\r\nsource=/home/user/Documents\r\nschedule=" +
+                              expression + "\r\ntarget=/media/backup\r\n");
+        ASSERT_TRUE(openssl_encrypt(key, plain, etc(name))) << name;
+        std::remove(plain.c_str());
+    }
+    void write_schedule(const std::string& name, const std::string& expression) {
+        write_schedule(name, expression, key_);
+    }
+
+    void touch(const std::string& path) { write_file(path, "run now\n"); }
+
+    // Replaced in one step, so the agent never reads a half-written time.
+    void set_clock(At at) {
+        std::string temp = clock_file() + ".tmp";
+        write_file(temp, clock_text(at) + "\n");
+        ASSERT_EQ(std::rename(temp.c_str(), clock_file().c_str()), 0);
+    }
+
+    std::vector<std::string> agent_env() const {
+        return {
+            "PATH=/usr/bin:/bin",
+            "TZ=UTC0",
+            "LD_PRELOAD=" + faketime_,
+            "FAKETIME_TIMESTAMP_FILE=" + clock_file(),
+            "FAKETIME_NO_CACHE=1",
+            "FAKETIME_DONT_FAKE_MONOTONIC=1",
+            // A sanitizer build would refuse to run with another library preloaded.
+            "ASAN_OPTIONS=verify_asan_link_order=0",
+            "OMVAR_ENGINE_RECORD=" + engine_record(),
+            "OMVAR_ENGINE_READY=" + engine_ready(),
+            "OMVAR_RECORDER_RECORD=" + recorder_record(),
+        };
+    }
+
+    // Starts the agent with the clock at `start` and returns once it has aligned
+    // its first tick and is waiting for it.
+    void start_agent(At start, const std::vector<std::string>& extra_env = {}) {
+        set_clock(start);
+        std::vector<std::string> env = agent_env();
+        env.insert(env.end(), extra_env.begin(), extra_env.end());
+        agent_ = spawn({OMVAR_CRON_BINARY, root()}, env, "/", dir_.file("agent-stdout.txt"), agent_stderr());
+        ASSERT_GT(agent_, 0);
+        bool waiting =
+            wait_until([&] { return in_sleep_call(agent_) || waitpid(agent_, nullptr, WNOHANG) == agent_; },
+                       kTickWaitMs);
+        ASSERT_TRUE(waiting && in_sleep_call(agent_))
+            << "the agent did not reach its tick wait; its output:\n"
+            << read_file(agent_stderr());
+    }
+
+    // Returns once the agent has caught up with the clock of the last set_clock.
+    // It sleeps towards a tick only after reading the clock and finding that tick
+    // still ahead; of the sleeps counted from now on, only the one it may be in
+    // already can rest on a reading from before the clock was set. So: wait
+    // until it sleeps again after that one. When it is seen in the same sleep
+    // before and after the count is read, the next block is enough; otherwise
+    // it may be between a reading and its sleep, and the second one is needed.
+    // (Not usable while the agent may be in its wait after starting the engine,
+    // which is a sleep too.)
+    void settle() {
+        long before = status_number(agent_, "voluntary_ctxt_switches");
+        bool sleeping = in_sleep_call(agent_);
+        long after = status_number(agent_, "voluntary_ctxt_switches");
+        ASSERT_GE(before, 0);
+        long target = (sleeping && before == after) ? after + 1 : after + 2;
+        ASSERT_TRUE(wait_until(
+            [&] {
+                return status_number(agent_, "voluntary_ctxt_switches") >= target && in_sleep_call(agent_);
+            },
+            kTickWaitMs));
+    }
+
+    int stop_agent() {
+        pid_t pid = agent_;
+        agent_ = -1;
+        return stop_child(pid);
+    }
+
+    // SIGTERM, then the exit status; -1 if it had to be killed.
+    static int stop_child(pid_t pid) {
+        kill(pid, SIGTERM);
+        int status = 0;
+        bool exited = wait_until([&] { return waitpid(pid, &status, WNOHANG) == pid; }, kStopWaitMs);
+        if (!exited) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // An engine that runs before the agent does, as after the product's start.
+    void start_engine() {
+        std::vector<std::string> env = {"PATH=/usr/bin:/bin", "OMVAR_ENGINE_RECORD=" + engine_record(),
+                                        "OMVAR_ENGINE_READY=" + engine_ready()};
+        own_engine_ = spawn({root() + "/omvar-backup.exe", "background"}, env, root(),
+                            dir_.file("engine-stdout.txt"), dir_.file("engine-stderr.txt"));
+        ASSERT_GT(own_engine_, 0);
+        ASSERT_TRUE(wait_for_file(engine_ready(), kTickWaitMs)) << read_file(engine_record());
+    }
+
+    // Every message the engine has read, as raw bytes.
+    std::vector<std::string> messages() const {
+        std::vector<std::string> out;
+        for (const std::string& line : engine_messages(engine_record())) {
+            std::istringstream fields(line);
+            std::string tag, length, hex;
+            std::getline(fields, tag, '\t');
+            std::getline(fields, length, '\t');
+            std::getline(fields, hex, '\t');
+            out.push_back(from_hex(hex));
+        }
+        return out;
+    }
+
+    bool wait_for_messages(std::size_t n) const {
+        return wait_until([&] { return messages().size() >= n; }, kTickWaitMs);
+    }
+
+    // Steps to the tick `at` and waits until the engine holds `n` messages.
+    void step_until_messages(At at, std::size_t n) {
+        set_clock(at);
+        ASSERT_TRUE(wait_for_messages(n)) << "at " << clock_text(at) << ", engine record:\n"
+                                          << read_file(engine_record()) << "agent output:\n"
+                                          << read_file(agent_stderr());
+    }
+
+    // Lets the agent catch up with the clock, then creates a trigger and steps to
+    // the polling tick `at`. Once its request has arrived, every tick before `at`
+    // has finished and all that it did is on record.
+    void handle_sentinel(At at) {
+        ASSERT_NO_FATAL_FAILURE(settle());
+        touch(etc("sentinel.now"));
+        step_until_messages(at, messages().size() + 2);
+    }
+
+    std::vector<std::string> found_lines() const {
+        std::vector<std::string> out;
+        for (const std::string& line : read_lines(agent_stderr())) {
+            if (line.rfind("found ", 0) == 0) {
+                out.push_back(line);
+            }
+        }
+        return out;
+    }
+
+    std::vector<RecorderRun> runs_of(const std::string& name) const {
+        std::vector<RecorderRun> out;
+        for (const RecorderRun& run : recorder_runs(recorder_record())) {
+            if (run.name == name) {
+                out.push_back(run);
+            }
+        }
+        return out;
+    }
+
+    bool wait_for_runs(const std::string& name, std::size_t n) const {
+        return wait_until([&] { return runs_of(name).size() >= n; }, kTickWaitMs);
+    }
+
+    // Checks what a companion started by the agent got from it.
+    void expect_companion_run(const RecorderRun& run, const std::string& name) const {
+        EXPECT_EQ(run.name, name);
+        EXPECT_EQ(run.argv0, root() + "/" + name);
+        EXPECT_TRUE(run.args.empty());
+        EXPECT_EQ(run.cwd, root());
+        // The standard streams reach it. (Its descriptor list also holds the one
+        // that the preloaded libfaketime opens in every process, so the agent's own
+        // descriptors are checked at their source instead: agent_descriptors_kept.)
+        EXPECT_EQ(run.fds.rfind("0,1,2", 0), 0u) << run.fds;
+        EXPECT_EQ(run.sigign, "0000000000000000");
+        EXPECT_EQ(run.sigblk, "0000000000000000");
+    }
+
+    // The agent's descriptors above the standard streams that a started program
+    // would inherit: those without close-on-exec. The pid-file lock among them
+    // would make a long-lived companion hold the lock after the agent stopped.
+    std::vector<std::string> agent_descriptors_kept() const {
+        std::vector<std::string> kept;
+        std::string fd_dir = "/proc/" + std::to_string(agent_) + "/fd";
+        for (const std::string& name : listing(fd_dir)) {
+            if (name == "." || name == ".." || std::atoi(name.c_str()) <= 2) {
+                continue;
+            }
+            std::ifstream info("/proc/" + std::to_string(agent_) + "/fdinfo/" + name);
+            long flags = -1;
+            for (std::string line; std::getline(info, line);) {
+                if (line.rfind("flags:", 0) == 0) {
+                    flags = std::strtol(line.c_str() + 6, nullptr, 8);
+                }
+            }
+            if (flags < 0 || (flags & O_CLOEXEC) == 0) {
+                char target[4096] = {};
+                ssize_t n = readlink((fd_dir + "/" + name).c_str(), target, sizeof target - 1);
+                kept.push_back(name + " -> " +
+                               (n > 0 ? std::string(target, static_cast<std::size_t>(n)) : "?"));
+            }
+        }
+        return kept;
+    }
+
+    TempDir dir_;
+    std::string faketime_;
+    std::string key_;
+    pid_t agent_ = -1;
+    pid_t own_engine_ = -1;
+};
+
+TEST_F(CronEndToEnd, TypicalScheduledBackupSendsOneProbeAndThePath) {
+    write_schedule("nightly.zbs", "0 2 * * *");
+    write_schedule("weekly.zbs", "0 3 * * *");                         // not due at 02:00
+    write_schedule("old.zbs.bak", "0 2 * * *");                        // due, but not a schedule file by name
+    write_schedule("foreign.zbs", "0 2 * * *", std::string(32, 'k'));  // another installation's key
+    write_file(etc("notes.txt"), "not a schedule\n");
+    ASSERT_NO_FATAL_FAILURE(start_engine());
+    ASSERT_NO_FATAL_FAILURE(start_agent({1, 59, 59}));
+
+    ASSERT_NO_FATAL_FAILURE(step_until_messages({2, 0, 0}, 2));
+    ASSERT_NO_FATAL_FAILURE(handle_sentinel({2, 0, 3}));
+
+    EXPECT_EQ(messages(), (std::vector<std::string>{kProbe, request(etc("nightly.zbs")), kProbe,
+                                                    request(etc("sentinel"))}));
+    EXPECT_EQ(count_lines_starting(engine_record(), "start\t"), 1) << "the running engine was started again";
+    EXPECT_TRUE(recorder_runs(recorder_record()).empty()) << read_file(recorder_record());
+    EXPECT_EQ(read_lines(agent_stderr()), (std::vector<std::string>{"found " + etc("sentinel.now")}));
+    EXPECT_TRUE(file_exists(etc("nightly.zbs")));
+
+    EXPECT_EQ(stop_agent(), 0);
+    EXPECT_FALSE(file_exists(etc("omvarcrond.pid")));
+}
+
+struct UpdaterCase {
+    const char* name;
+    bool scan_directory;
+};
+
+void PrintTo(const UpdaterCase& c, std::ostream* os) { *os << c.name; }
+
+class CronEndToEndUpdater : public CronEndToEnd, public ::testing::WithParamInterface<UpdaterCase> {};
+
+// The updater's fixed schedule is checked before the scan directory is listed,
+// so it runs even when that directory is missing.
+TEST_P(CronEndToEndUpdater, StartsAtMinute56OnlyOnItsMinuteTick) {
+    if (!GetParam().scan_directory) {
+        std::remove(etc("omvar.ak").c_str());
+        ASSERT_EQ(rmdir(etc_dir().c_str()), 0);
+    }
+    ASSERT_NO_FATAL_FAILURE(start_engine());
+    ASSERT_NO_FATAL_FAILURE(start_agent({10, 55, 59}));
+
+    set_clock({10, 56, 0});
+    ASSERT_TRUE(wait_for_runs("omvar-update1.exe", 1)) << read_file(agent_stderr());
+    if (!GetParam().scan_directory) {
+        ASSERT_EQ(mkdir(etc_dir().c_str(), 0755), 0);
+    }
+    ASSERT_NO_FATAL_FAILURE(handle_sentinel({10, 56, 3}));
+
+    std::vector<RecorderRun> runs = recorder_runs(recorder_record());
+    ASSERT_EQ(runs.size(), 1u) << read_file(recorder_record());
+    expect_companion_run(runs[0], "omvar-update1.exe");
+    EXPECT_EQ(runs[0].nice, own_nice());
+    EXPECT_EQ(messages(), (std::vector<std::string>{kProbe, request(etc("sentinel"))}));
+    EXPECT_EQ(agent_descriptors_kept(), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(ScanDirectory, CronEndToEndUpdater,
+                         ::testing::Values(UpdaterCase{"Present", true}, UpdaterCase{"Missing", false}),
+                         [](const ::testing::TestParamInfo<UpdaterCase>& info) { return info.param.name; });
+
+TEST_F(CronEndToEnd, MailFilesStartTheMailSenderOncePerMinute) {
+    touch(etc("a.eml"));
+    touch(etc("B.EML"));
+    ASSERT_NO_FATAL_FAILURE(start_engine());
+    ASSERT_NO_FATAL_FAILURE(start_agent({11, 59, 59}));
+
+    set_clock({12, 0, 0});
+    ASSERT_TRUE(wait_for_runs("omvar-txmail.exe", 1));
+    // Fifty-seven seconds ahead: the nineteen polling ticks run back to back, then
+    // the next minute tick.
+    set_clock({12, 1, 0});
+    ASSERT_TRUE(wait_for_runs("omvar-txmail.exe", 2));
+    ASSERT_NO_FATAL_FAILURE(handle_sentinel({12, 1, 3}));
+
+    std::vector<RecorderRun> runs = recorder_runs(recorder_record());
+    ASSERT_EQ(runs.size(), 2u) << read_file(recorder_record());
+    for (const RecorderRun& run : runs) {
+        expect_companion_run(run, "omvar-txmail.exe");
+    }
+    // Mail files are the mail sender's to remove, never the agent's.
+    EXPECT_TRUE(file_exists(etc("a.eml")));
+    EXPECT_TRUE(file_exists(etc("B.EML")));
+}
+
+TEST_F(CronEndToEnd, ThreeTriggersAreHandledAtThreeSuccessivePollingTicks) {
+    write_schedule("hourly.zbs", "0 * * * *");
+    touch(etc("nightly.zbs.now"));
+    touch(etc("B.NOW"));
+    touch(etc("c.now"));
+    const std::vector<std::string> order = triggers_in(etc_dir());
+    ASSERT_EQ(order.size(), 3u);
+    ASSERT_NO_FATAL_FAILURE(start_engine());
+    ASSERT_NO_FATAL_FAILURE(start_agent({11, 59, 59}));
+
+    // The minute tick does not poll: all three wait for the ticks after it.
+    ASSERT_NO_FATAL_FAILURE(step_until_messages({12, 0, 0}, 2));
+    EXPECT_EQ(triggers_in(etc_dir()).size(), 3u);
+
+    std::vector<std::string> expected_messages = {kProbe, request(etc("hourly.zbs"))};
+    std::vector<std::string> expected_found;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const std::string path = etc(order[i]);
+        ASSERT_NO_FATAL_FAILURE(step_until_messages({12, 0, 3 * static_cast<int>(i + 1)}, 4 + 2 * i));
+        // Deleted before its request went out, and only this one in this tick.
+        EXPECT_FALSE(file_exists(path));
+        EXPECT_EQ(triggers_in(etc_dir()).size(), order.size() - 1 - i);
+        expected_messages.push_back(kProbe);
+        expected_messages.push_back(request(path.substr(0, path.size() - 4)));
+        expected_found.push_back("found " + path);
+    }
+    EXPECT_EQ(messages(), expected_messages);
+    EXPECT_EQ(found_lines(), expected_found);
+    EXPECT_TRUE(file_exists(etc("hourly.zbs")));
+}
+
+struct LateTriggerCase {
+    const char* name;
+    bool before_minute_tick;
+};
+
+void PrintTo(const LateTriggerCase& c, std::ostream* os) { *os << c.name; }
+
+class CronEndToEndTriggerTiming : public CronEndToEnd,
+                                  public ::testing::WithParamInterface<LateTriggerCase> {};
+
+TEST_P(CronEndToEndTriggerTiming, TriggerIsSeenAtTheFirstPollingTickAfterTheMinuteTick) {
+    write_schedule("job.zbs", "0 10 * * *");
+    if (GetParam().before_minute_tick) {
+        touch(etc("late.now"));
+    }
+    ASSERT_NO_FATAL_FAILURE(start_engine());
+    ASSERT_NO_FATAL_FAILURE(start_agent({9, 59, 59}));
+
+    ASSERT_NO_FATAL_FAILURE(step_until_messages({10, 0, 0}, 2));
+    if (GetParam().before_minute_tick) {
+        EXPECT_TRUE(file_exists(etc("late.now"))) << "the minute tick took the trigger";
+    } else {
+        touch(etc("late.now"));
+    }
+    ASSERT_NO_FATAL_FAILURE(step_until_messages({10, 0, 3}, 4));
+
+    EXPECT_EQ(messages(),
+              (std::vector<std::string>{kProbe, request(etc("job.zbs")), kProbe, request(etc("late"))}));
+    EXPECT_EQ(found_lines(), (std::vector<std::string>{"found " + etc("late.now")}));
+    EXPECT_FALSE(file_exists(etc("late.now")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Created, CronEndToEndTriggerTiming,
+                         ::testing::Values(LateTriggerCase{"JustAfterTheMinuteTick", false},
+                                           LateTriggerCase{"BeforeTheMinuteTick", true}),
+                         [](const ::testing::TestParamInfo<LateTriggerCase>& info) {
+                             return info.param.name;
+                         });
+
+// The engine stand-in takes a second to create its queue, well inside the wait
+// after its start: only a launcher that waits before the second open delivers.
+TEST_F(CronEndToEnd, EngineNotRunningIsStartedOnceAndGetsTheRequestAfterTheWait) {
+    write_schedule("night.zbs", "0 3 * * *");
+    ASSERT_FALSE(engine_queue_exists());
+    ASSERT_NO_FATAL_FAILURE(start_agent({2, 59, 59}, {"OMVAR_ENGINE_START_DELAY_MS=1000"}));
+
+    ASSERT_NO_FATAL_FAILURE(step_until_messages({3, 0, 0}, 2));
+    EXPECT_EQ(messages(), (std::vector<std::string>{kProbe, request(etc("night.zbs"))}));
+    EXPECT_EQ(start_field(engine_record(), "args"), "background");
+    EXPECT_EQ(start_field(engine_record(), "argv0"), root() + "/omvar-backup.exe");
+    EXPECT_EQ(start_field(engine_record(), "cwd"), root());
+    EXPECT_EQ(start_field(engine_record(), "nice"), std::to_string(std::max(10, own_nice())));
+
+    // Now running, the engine takes the next request without another start.
+    ASSERT_NO_FATAL_FAILURE(handle_sentinel({3, 0, 3}));
+    EXPECT_EQ(count_lines_starting(engine_record(), "start\t"), 1) << read_file(engine_record());
+    EXPECT_EQ(messages().back(), request(etc("sentinel")));
+}
+
+// Back by two minutes just after the 04:01 minute tick: the grid is re-anchored
+// at 04:00 and both minutes get their minute ticks, and their schedules, again.
+TEST_F(CronEndToEnd, ClockSetBackTwoMinutesRunsTheRepeatedMinutesSchedulesAgain) {
+    write_schedule("early.zbs", "0,1 4 * * *");
+    ASSERT_NO_FATAL_FAILURE(start_engine());
+    ASSERT_NO_FATAL_FAILURE(start_agent({3, 59, 59}));
+
+    ASSERT_NO_FATAL_FAILURE(step_until_messages({4, 0, 0}, 2));
+    ASSERT_NO_FATAL_FAILURE(step_until_messages({4, 1, 0}, 4));
+    set_clock({3, 59, 0});
+    ASSERT_NO_FATAL_FAILURE(settle());
+    ASSERT_NO_FATAL_FAILURE(step_until_messages({4, 0, 0}, 6));
+    ASSERT_NO_FATAL_FAILURE(step_until_messages({4, 1, 0}, 8));
+    ASSERT_NO_FATAL_FAILURE(handle_sentinel({4, 1, 3}));
+
+    const std::string early = request(etc("early.zbs"));
+    EXPECT_EQ(messages(), (std::vector<std::string>{kProbe, early, kProbe, early, kProbe, early, kProbe,
+                                                    early, kProbe, request(etc("sentinel"))}));
+}
+
+// A directory named like a trigger can never be deleted; it must not stand in
+// front of the file triggers behind it, at this polling tick or any later one.
+TEST_F(CronEndToEnd, DirectoryNamedLikeATriggerIsPassedOver) {
+    ASSERT_EQ(mkdir(etc("x.now").c_str(), 0755), 0);
+    // Trigger names that the system lists after the directory.
+    std::vector<std::string> behind;
+    for (int i = 0; i < 64 && behind.size() < 2; ++i) {
+        std::string name = "job" + std::to_string(i) + ".zbs.now";
+        touch(etc(name));
+        std::vector<std::string> names = listing(etc_dir());
+        auto dir_at = std::find(names.begin(), names.end(), "x.now");
+        auto file_at = std::find(names.begin(), names.end(), name);
+        if (file_at > dir_at) {
+            behind.push_back(name);
+        }
+        std::remove(etc(name).c_str());
+    }
+    ASSERT_EQ(behind.size(), 2u) << "no trigger name is listed after the directory here";
+
+    touch(etc(behind[0]));
+    ASSERT_NO_FATAL_FAILURE(start_engine());
+    ASSERT_NO_FATAL_FAILURE(start_agent({1, 59, 59}));
+    // Three seconds ahead: the minute tick, then the first polling tick.
+    ASSERT_NO_FATAL_FAILURE(step_until_messages({2, 0, 3}, 2));
+    touch(etc(behind[1]));
+    ASSERT_NO_FATAL_FAILURE(step_until_messages({2, 0, 6}, 4));
+
+    const std::string first = etc(behind[0]);
+    const std::string second = etc(behind[1]);
+    EXPECT_EQ(messages(), (std::vector<std::string>{kProbe, request(first.substr(0, first.size() - 4)),
+                                                    kProbe, request(second.substr(0, second.size() - 4))}));
+    EXPECT_EQ(found_lines(), (std::vector<std::string>{"found " + first, "found " + second}));
+    struct stat st {};
+    EXPECT_TRUE(stat(etc("x.now").c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+}
+
+}  // namespace
+}  // namespace omvar::test
