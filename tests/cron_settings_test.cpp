@@ -64,7 +64,9 @@ TEST_F(Settings, AllFieldsAreFormedFromTheInstallDirectoryAndItIsEntered) {
         DebugCapture capture;
         ASSERT_EQ(agent_init(dir.c_str()), 0);
         expect_settings_for(dir);
-        EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), dir));
+        // "/." because the Windows runtime cannot look up a directory path that
+        // ends in a backslash, where it is a separator rather than part of a name.
+        EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), dir + "/."));
         EXPECT_TRUE(capture.lines().empty());
     }
     EXPECT_EQ(std::string(agent_settings.backup_cmd),
@@ -72,6 +74,7 @@ TEST_F(Settings, AllFieldsAreFormedFromTheInstallDirectoryAndItIsEntered) {
 }
 
 TEST_F(Settings, SecondCallRebuildsEverythingFromScratch) {
+    OMVAR_SKIP_WITHOUT_LONG_PATHS();
     const std::string long_dir = directory_of_length(dir_.path(), 900);
     const std::string short_dir = dir_.file("s");
     ASSERT_TRUE(std::filesystem::create_directory(short_dir));
@@ -87,6 +90,7 @@ TEST_F(Settings, SecondCallRebuildsEverythingFromScratch) {
 }
 
 TEST_F(Settings, LongestAcceptedInstallDirectoryYieldsWholeCommandLines) {
+    OMVAR_SKIP_WITHOUT_LONG_PATHS();
     const std::string dir = directory_of_length(dir_.path(), 1023);
     ASSERT_EQ(dir.size(), 1023u);
     DebugCapture capture;
@@ -121,9 +125,10 @@ TEST_F(Settings, DirectoryThatCannotBeEnteredIsLoggedAndKeptAsText) {
     const std::string file = dir_.file("a-file");
     omvar::test::write_file(file, "");
     // Quotes and trailing blanks are part of the path, so these name nothing.
-    const std::string texts[] = {
-        "\"" + dir_.path() + "\"", dir_.path() + " ", dir_.file("missing"), file, "",
-    };
+    std::vector<std::string> texts = {"\"" + dir_.path() + "\"", dir_.file("missing"), file, ""};
+    if (omvar::test::kTrailingBlankKeptInNames) {
+        texts.push_back(dir_.path() + " ");
+    }
     for (const std::string& text : texts) {
         SCOPED_TRACE(text);
         DebugCapture capture;

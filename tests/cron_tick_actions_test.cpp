@@ -1,9 +1,9 @@
 // What one tick does in a real scan directory, with the companion programs and
 // the engine's channel recorded instead of started and written.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,7 +11,7 @@
 #include "agent/cron/tick_actions.h"
 #include "agent/cron/tick_loop.h"
 #include "agent/platform/platform.h"
-#include "crypt_test_support.h"
+#include "crypt_test_portable.h"
 #include "test_support.h"
 
 namespace {
@@ -67,11 +67,11 @@ class TickActions : public ::testing::Test {
 
     std::string etc(const std::string& name) const { return install_.file("etc/" + name); }
 
-    // A schedule file encrypted by the openssl tool under the install's key.
+    // A schedule file encrypted under the install's key.
     void schedule(const std::string& name, const std::string& expression) {
         const std::string plain = install_.file("plain.txt");
         test::write_file(plain, "# Omvar Backup Schedule\r\nschedule=" + expression + "\r\n");
-        ASSERT_TRUE(test::openssl_encrypt(key_, plain, etc(name)));
+        ASSERT_TRUE(test::encrypt_file(key_, plain, etc(name)));
     }
 
     void tick_at(int hour, int minute, int second) {
@@ -109,9 +109,9 @@ TEST_F(TickActions, MailSenderStartsOncePerMinuteWhileMailFilesExist) {
     EXPECT_EQ(events, (std::vector<std::string>{"launch txmail", "launch txmail"}));
 
     // A directory with the extension counts too; the agent never touches mail files.
-    unlink(etc("one.eml").c_str());
-    unlink(etc("TWO.EML").c_str());
-    ASSERT_EQ(mkdir(etc("outbox.eml").c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::remove(etc("one.eml")));
+    ASSERT_TRUE(std::filesystem::remove(etc("TWO.EML")));
+    ASSERT_TRUE(std::filesystem::create_directory(etc("outbox.eml")));
     events.clear();
     tick_at(9, 2, 0);
     EXPECT_EQ(events, std::vector<std::string>{"launch txmail"});
@@ -123,7 +123,7 @@ TEST_F(TickActions, OnlyScheduleFilesByExtensionAreEvaluated) {
     schedule("a.zbs.bak", "0 2 * * *");
     schedule("noextension", "0 2 * * *");
     schedule("later.zbs", "1 2 * * *");
-    ASSERT_EQ(mkdir(etc("folder.zbs").c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(etc("folder.zbs")));
     tick_at(2, 0, 0);
     std::vector<std::string> requests;
     for (const std::string& e : events) {
@@ -136,7 +136,7 @@ TEST_F(TickActions, OnlyScheduleFilesByExtensionAreEvaluated) {
 }
 
 TEST_F(TickActions, MissingScanDirectoryStillChecksTheUpdater) {
-    ASSERT_EQ(std::system(("rm -rf " + test::shell_quote(install_.file("etc"))).c_str()), 0);
+    ASSERT_GT(std::filesystem::remove_all(install_.file("etc")), 0u);
     tick_at(10, 56, 0);
     EXPECT_EQ(events, std::vector<std::string>{"launch update1"});
 }
@@ -193,9 +193,12 @@ TEST_F(TickActions, ABareNowTriggerRequestsTheScanDirectory) {
 
 // A directory can never be deleted: it must not block the triggers behind it.
 TEST_F(TickActions, DirectoryNamedLikeATriggerIsPassedOver) {
-    ASSERT_EQ(mkdir(etc("stuck.now").c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(etc("stuck.now")));
     test::write_file(etc("real.zbs.now"), "");
-    ASSERT_EQ(mkdir(etc("STUCK.NOW").c_str(), 0755), 0);
+    // Names differing only in case are one name on Windows.
+    std::error_code ec;
+    std::filesystem::create_directory(etc("STUCK.NOW"), ec);
+    ASSERT_TRUE(std::filesystem::is_directory(etc("STUCK.NOW")));
     test::DebugCapture debug;
     tick_at(8, 0, 0);
     tick_at(8, 0, 3);
@@ -220,16 +223,17 @@ TEST_F(TickActions, NamesThatOnlyResembleTriggersAreLeftAlone) {
 class LongPaths : public ::testing::Test {
   protected:
     void SetUp() override {
+        OMVAR_SKIP_WITHOUT_LONG_PATHS();
         events.clear();
         platform::set_launch_ops(&kRecordLaunch);
         platform::set_mailslot_ops(&kRecordChannel);
         std::string dir = root_.path();
         while (dir.size() < 800) {
             dir += "/" + std::string(std::min<std::size_t>(200, 820 - dir.size()), 'd');
-            ASSERT_EQ(mkdir(dir.c_str(), 0755), 0) << dir;
+            ASSERT_TRUE(std::filesystem::create_directory(dir)) << dir;
         }
         install_ = dir;
-        ASSERT_EQ(mkdir((dir + "/etc").c_str(), 0755), 0);
+        ASSERT_TRUE(std::filesystem::create_directory(dir + "/etc"));
         test::write_file(dir + "/etc/omvar.ak", test::known_key_file_bytes());
         key_ = test::key_from_file_bytes(test::known_key_file_bytes());
         crypt::reset_schedule_key_cache();
@@ -240,7 +244,8 @@ class LongPaths : public ::testing::Test {
         platform::set_launch_ops(nullptr);
         platform::set_mailslot_ops(nullptr);
         crypt::reset_schedule_key_cache();
-        ASSERT_EQ(chdir("/"), 0);
+        // Leave the directory so that it can be removed.
+        std::filesystem::current_path(saved_cwd_);
     }
     // Name of the given length ending in the extension.
     std::string name_of(std::size_t length, const std::string& extension) const {
@@ -251,6 +256,7 @@ class LongPaths : public ::testing::Test {
         cron::on_tick();
     }
 
+    std::filesystem::path saved_cwd_ = std::filesystem::current_path();
     test::ScopedTimeZone zone_{"UTC"};
     test::TempDir root_;
     std::string install_;
@@ -265,7 +271,7 @@ TEST_F(LongPaths, ScheduleFileWhosePathWouldNotFitIsSkipped) {
     const std::string plain = root_.file("plain.txt");
     test::write_file(plain, "# Omvar Backup Schedule\nschedule=* * * * *\n");
     for (std::size_t length : {fits, fits + 1}) {
-        ASSERT_TRUE(test::openssl_encrypt(key_, plain, scan + "/" + name_of(length, ".zbs")));
+        ASSERT_TRUE(test::encrypt_file(key_, plain, scan + "/" + name_of(length, ".zbs")));
     }
     tick_at(0, 0);
     EXPECT_EQ(events, (std::vector<std::string>{"probe", "request " + scan + "/" + name_of(fits, ".zbs")}));

@@ -11,7 +11,7 @@ namespace omvar::test {
 
 // A fresh directory below the system's temporary directory, removed afterwards.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -19,13 +19,13 @@ public:
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
 // Collects every debug line while it lives.
 class DebugCapture {
-public:
+  public:
     DebugCapture();
     ~DebugCapture();
     const std::vector<std::string>& lines() const;
@@ -34,7 +34,7 @@ public:
 // Simulated time: now() reads the counter, a sleep advances it, and scheduled
 // jumps change it as a user setting the system clock would.
 class FakeClock {
-public:
+  public:
     explicit FakeClock(platform::Seconds start);
     ~FakeClock();
     FakeClock(const FakeClock&) = delete;
@@ -47,7 +47,7 @@ public:
     // Once the clock has reached `when` (after a sleep), it moves by `delta`.
     void jump_at(platform::Seconds when, platform::Seconds delta);
 
-private:
+  private:
     friend struct FakeClockAccess;
     struct Jump {
         platform::Seconds when;
@@ -63,14 +63,47 @@ std::string local_text(platform::Seconds t);  // "YYYY-MM-DD HH:MM:SS"
 
 // Sets TZ for the life of the object.
 class ScopedTimeZone {
-public:
+  public:
     explicit ScopedTimeZone(const char* tz);
     ~ScopedTimeZone();
 
-private:
+  private:
     std::string old_;
     bool had_old_;
 };
+
+// The end of a line written in text mode: the Windows runtime turns "\n" into "\r\n".
+#ifdef _WIN32
+inline const char kTextLineEnd[] = "\r\n";
+#else
+inline const char kTextLineEnd[] = "\n";
+#endif
+
+// Limits of the Windows file system that no portable code can lift, for the few
+// cases that need POSIX paths: a path longer than MAX_PATH (260 bytes) cannot be
+// entered or opened, and a blank at the end of a name is dropped, so "dir " names
+// "dir". Tests of these cases skip themselves, or leave such rows out, on Windows.
+#ifdef _WIN32
+constexpr bool kPathsBeyondMaxPath = false;
+constexpr bool kTrailingBlankKeptInNames = false;
+#else
+constexpr bool kPathsBeyondMaxPath = true;
+constexpr bool kTrailingBlankKeptInNames = true;
+#endif
+#define OMVAR_SKIP_WITHOUT_LONG_PATHS()                                              \
+    do {                                                                             \
+        if (!::omvar::test::kPathsBeyondMaxPath) {                                   \
+            GTEST_SKIP() << "paths beyond MAX_PATH cannot be used on this platform"; \
+        }                                                                            \
+    } while (0)
+
+// For a case that needs what only POSIX systems give a test (symlinks made
+// without privileges, the host's time-zone database): skipped on Windows.
+#ifdef _WIN32
+#define OMVAR_POSIX_ONLY(why) GTEST_SKIP() << "POSIX only: " why
+#else
+#define OMVAR_POSIX_ONLY(why) static_cast<void>(0)
+#endif
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& contents);
