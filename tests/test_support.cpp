@@ -124,7 +124,9 @@ FakeClock::~FakeClock() {
     FakeClockAccess::active = nullptr;
 }
 
-void FakeClock::jump_at(platform::Seconds when, platform::Seconds delta) { jumps_.push_back({when, delta, false}); }
+void FakeClock::jump_at(platform::Seconds when, platform::Seconds delta) {
+    jumps_.push_back({when, delta, false});
+}
 
 platform::Seconds local_seconds(int year, int month, int day, int hour, int minute, int second) {
     std::tm t{};
