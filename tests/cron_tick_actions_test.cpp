@@ -22,8 +22,8 @@ using test::local_seconds;
 // Every companion start and channel message, in the order they happened.
 std::vector<std::string> events;
 
-int record_launch(const platform::LaunchSpec& spec) {
-    std::string line = spec.command_line;
+int record_launch(const platform::LaunchSpec& launch_spec) {
+    std::string line = launch_spec.command_line;
     // Only the program name matters here: "...\omvar-update1.exe" -> "update1".
     std::size_t slash = line.find_last_of('\\');
     std::size_t dot = line.rfind(".exe");

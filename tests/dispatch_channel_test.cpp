@@ -23,7 +23,7 @@ std::deque<int> open_results;   // consumed per open; empty: success
 std::deque<int> write_results;  // consumed per write; empty: success
 int launch_result = 0;
 MailslotHandle next_handle = 7;
-std::vector<platform::LaunchSpec> specs;
+std::vector<platform::LaunchSpec> launches_seen;
 
 std::string hex(const void* data, std::size_t length) {
     static const char digits[] = "0123456789abcdef";
@@ -61,9 +61,9 @@ int fake_write(MailslotHandle handle, const void* data, std::size_t length) {
 
 void fake_close(MailslotHandle handle) { calls.push_back("close " + std::to_string(handle)); }
 
-int fake_launch(const platform::LaunchSpec& spec) {
-    calls.push_back(std::string("launch ") + spec.command_line);
-    specs.push_back(spec);
+int fake_launch(const platform::LaunchSpec& launch_spec) {
+    calls.push_back(std::string("launch ") + launch_spec.command_line);
+    launches_seen.push_back(launch_spec);
     return launch_result;
 }
 
@@ -84,7 +84,7 @@ class DispatchFakes : public ::testing::Test {
         calls.clear();
         open_results.clear();
         write_results.clear();
-        specs.clear();
+        launches_seen.clear();
         launch_result = 0;
         next_handle = 7;
         ASSERT_EQ(cron::agent_init(dir_.path().c_str()), 0);
@@ -207,21 +207,21 @@ TEST_F(DispatchFakes, LaunchesUseTheSettings) {
     launch_updater();
     launch_mail_sender();
     launch_backup_engine();
-    ASSERT_EQ(specs.size(), 3u);
-    EXPECT_STREQ(specs[0].command_line, s.updater_cmd);
-    EXPECT_STREQ(specs[0].working_dir, s.updater_dir);
-    EXPECT_FALSE(specs[0].below_normal_priority);
-    EXPECT_STREQ(specs[0].desktop, "WinSta0\\Default");
+    ASSERT_EQ(launches_seen.size(), 3u);
+    EXPECT_STREQ(launches_seen[0].command_line, s.updater_cmd);
+    EXPECT_STREQ(launches_seen[0].working_dir, s.updater_dir);
+    EXPECT_FALSE(launches_seen[0].below_normal_priority);
+    EXPECT_STREQ(launches_seen[0].desktop, "WinSta0\\Default");
 
-    EXPECT_STREQ(specs[1].command_line, s.mailer_cmd);
-    EXPECT_STREQ(specs[1].working_dir, s.mailer_dir);
-    EXPECT_FALSE(specs[1].below_normal_priority);
-    EXPECT_EQ(specs[1].desktop, nullptr);
+    EXPECT_STREQ(launches_seen[1].command_line, s.mailer_cmd);
+    EXPECT_STREQ(launches_seen[1].working_dir, s.mailer_dir);
+    EXPECT_FALSE(launches_seen[1].below_normal_priority);
+    EXPECT_EQ(launches_seen[1].desktop, nullptr);
 
-    EXPECT_STREQ(specs[2].command_line, s.backup_cmd);
-    EXPECT_STREQ(specs[2].working_dir, s.backup_dir);
-    EXPECT_TRUE(specs[2].below_normal_priority);
-    EXPECT_STREQ(specs[2].desktop, "WinSta0\\Default");
+    EXPECT_STREQ(launches_seen[2].command_line, s.backup_cmd);
+    EXPECT_STREQ(launches_seen[2].working_dir, s.backup_dir);
+    EXPECT_TRUE(launches_seen[2].below_normal_priority);
+    EXPECT_STREQ(launches_seen[2].desktop, "WinSta0\\Default");
 
     // Only the engine's start is followed by the wait.
     EXPECT_EQ(calls.back(), "sleep 3000");

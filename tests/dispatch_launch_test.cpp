@@ -187,9 +187,9 @@ TEST_F(Launcher, ProgramsThatCannotStartFailBeforeLaunchReturns) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        platform::LaunchSpec spec{c.command.c_str(), c.dir.c_str(), false, nullptr};
+        platform::LaunchSpec launch_spec{c.command.c_str(), c.dir.c_str(), false, nullptr};
         auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(platform::launch_process(spec), -1);
+        EXPECT_EQ(platform::launch_process(launch_spec), -1);
         EXPECT_LT(elapsed_ms(start), 1000);
     }
     EXPECT_FALSE(test::file_exists(record_));
@@ -203,10 +203,10 @@ TEST_F(Launcher, ProgramsThatCannotStartFailBeforeLaunchReturns) {
 TEST_F(Launcher, LaunchReturnsWhileTheProgramStillRuns) {
     test::install_recorder(install_, "omvar-txmail.exe");
     setenv("OMVAR_RECORDER_SLEEP_MS", "3000", 1);
-    platform::LaunchSpec spec{cron::agent_settings.mailer_cmd, cron::agent_settings.mailer_dir, false,
-                              nullptr};
+    platform::LaunchSpec launch_spec{cron::agent_settings.mailer_cmd, cron::agent_settings.mailer_dir, false,
+                                     nullptr};
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(platform::launch_process(spec), 0);
+    EXPECT_EQ(platform::launch_process(launch_spec), 0);
     EXPECT_LT(elapsed_ms(start), 2000);
     EXPECT_EQ(wait_for_runs(1, record_).size(), 1u);
 }

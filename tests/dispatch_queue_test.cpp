@@ -46,9 +46,9 @@ void counted_close(MailslotHandle handle) {
     channel_calls.push_back("close");
     platform::system_mailslot_ops().close(handle);
 }
-int counted_launch(const platform::LaunchSpec& spec) {
+int counted_launch(const platform::LaunchSpec& launch_spec) {
     ++launches;
-    return platform::system_launch_ops().launch(spec);
+    return platform::system_launch_ops().launch(launch_spec);
 }
 void recorded_sleep(unsigned ms) {
     sleeps.push_back(ms);
@@ -121,9 +121,9 @@ class Channel : public ::testing::Test {
     // Starts the engine stand-in outside the channel and waits until it reads.
     void start_engine() {
         test::install_engine(install_);
-        platform::LaunchSpec spec{cron::agent_settings.backup_cmd, cron::agent_settings.backup_dir, true,
-                                  nullptr};
-        ASSERT_EQ(platform::system_launch_ops().launch(spec), 0);
+        platform::LaunchSpec launch_spec{cron::agent_settings.backup_cmd, cron::agent_settings.backup_dir,
+                                         true, nullptr};
+        ASSERT_EQ(platform::system_launch_ops().launch(launch_spec), 0);
         ASSERT_TRUE(test::wait_for_file(ready_, 3000));
     }
 

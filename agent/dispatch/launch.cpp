@@ -11,8 +11,8 @@ namespace {
 constexpr char kUserDesktop[] = "WinSta0\\Default";
 
 int launch(const char* command_line, const char* working_dir, bool below_normal, const char* desktop) {
-    platform::LaunchSpec spec{command_line, working_dir, below_normal, desktop};
-    return platform::launch_process(spec);
+    platform::LaunchSpec launch_spec{command_line, working_dir, below_normal, desktop};
+    return platform::launch_process(launch_spec);
 }
 
 }  // namespace

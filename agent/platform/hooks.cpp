@@ -24,7 +24,7 @@ bool clock_to_local(Seconds t, std::tm* out) { return clock_ops().to_local(t, ou
 void sleep_ms(unsigned milliseconds) { clock_ops().sleep_ms(milliseconds); }
 
 void set_launch_ops(const LaunchOps* ops) { active_launch = ops; }
-int launch_process(const LaunchSpec& spec) { return launch_ops().launch(spec); }
+int launch_process(const LaunchSpec& launch_spec) { return launch_ops().launch(launch_spec); }
 
 void set_mailslot_ops(const MailslotOps* ops) { active_mailslot = ops; }
 int mailslot_open(const char* name, MailslotHandle* handle) { return mailslot_ops().open(name, handle); }

@@ -118,11 +118,11 @@ struct LaunchSpec {
 };
 
 // Starts the program and forgets it. 0 when it started, -1 when it could not be.
-int launch_process(const LaunchSpec& spec);
+int launch_process(const LaunchSpec& launch_spec);
 
 // Tests record launches instead of starting programs; nullptr restores the system.
 struct LaunchOps {
-    int (*launch)(const LaunchSpec& spec);
+    int (*launch)(const LaunchSpec& launch_spec);
 };
 void set_launch_ops(const LaunchOps* ops);
 const LaunchOps& system_launch_ops();

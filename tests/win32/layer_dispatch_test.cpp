@@ -33,9 +33,9 @@ int opens = 0;
 std::vector<unsigned> sleeps;
 bool really_sleep = false;
 
-int counting_launch(const platform::LaunchSpec& spec) {
+int counting_launch(const platform::LaunchSpec& launch_spec) {
     ++launches;
-    int result = platform::system_launch_ops().launch(spec);
+    int result = platform::system_launch_ops().launch(launch_spec);
     launch_failures += result != 0 ? 1 : 0;
     return result;
 }
@@ -222,9 +222,10 @@ TEST_F(Win32Dispatch, LaunchRecordHoldsOnlyTheAgreedFields) {
     for (const CompanionCase& c : kCompanions) {
         SCOPED_TRACE(c.program);
         std::string command = std::string("\"C:\\Apps\\Backup\\") + c.program + "\"" + c.arguments;
-        platform::LaunchSpec spec{command.c_str(), "C:\\Apps\\Backup", c.creation_flags != 0, c.desktop};
+        platform::LaunchSpec launch_spec{command.c_str(), "C:\\Apps\\Backup", c.creation_flags != 0,
+                                         c.desktop};
         static platform::LaunchRecord record;
-        ASSERT_TRUE(platform::prepare_launch(spec, &record));
+        ASSERT_TRUE(platform::prepare_launch(launch_spec, &record));
         EXPECT_STREQ(record.command_line, command.c_str());
         EXPECT_EQ(record.creation_flags, c.creation_flags);
 
@@ -252,8 +253,8 @@ TEST_F(Win32Dispatch, LaunchFailsForAMissingProgramOrDirectory) {
         {"missing working directory", "\"" + install_ + "\\omvar-update1.exe\"", install_ + "\\gone"},
     };
     for (const auto& c : cases) {
-        platform::LaunchSpec spec{c.command.c_str(), c.dir.c_str(), false, nullptr};
-        EXPECT_EQ(platform::system_launch_ops().launch(spec), -1) << c.what;
+        platform::LaunchSpec launch_spec{c.command.c_str(), c.dir.c_str(), false, nullptr};
+        EXPECT_EQ(platform::system_launch_ops().launch(launch_spec), -1) << c.what;
     }
     EXPECT_FALSE(wintest::exists(install_ + "\\recorder-record.txt"));
 }

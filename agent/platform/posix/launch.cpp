@@ -37,7 +37,7 @@ CommandLineArgs launch_args;
 }
 
 // Runs in the grandchild, between fork and exec: async-signal-safe calls only.
-[[noreturn]] void become_program(const LaunchSpec& spec, char* const* argv, int report_fd) {
+[[noreturn]] void become_program(const LaunchSpec& launch_spec, char* const* argv, int report_fd) {
     // Ignored signals and the blocked mask would survive exec; the program gets
     // the defaults, as a program started afresh would.
     struct sigaction defaults {};
@@ -50,10 +50,10 @@ CommandLineArgs launch_args;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
 
-    if (spec.working_dir != nullptr && chdir(spec.working_dir) != 0) {
+    if (launch_spec.working_dir != nullptr && chdir(launch_spec.working_dir) != 0) {
         report_and_exit(report_fd, errno);
     }
-    if (spec.below_normal_priority) {
+    if (launch_spec.below_normal_priority) {
         errno = 0;
         int own = getpriority(PRIO_PROCESS, 0);
         if (errno != 0) {
@@ -105,9 +105,9 @@ void reap_adopted_programs() {
     set = sigaction(SIGCHLD, &auto_reap, nullptr) == 0;
 }
 
-int system_launch(const LaunchSpec& spec) {
+int system_launch(const LaunchSpec& launch_spec) {
     reap_adopted_programs();
-    if (spec.command_line == nullptr || !split_command_line(spec.command_line, &launch_args) ||
+    if (launch_spec.command_line == nullptr || !split_command_line(launch_spec.command_line, &launch_args) ||
         launch_args.count == 0 || launch_args.argv[0][0] == '\0') {
         return -1;
     }
@@ -137,7 +137,7 @@ int system_launch(const LaunchSpec& spec) {
         if (program > 0) {
             _exit(0);
         }
-        become_program(spec, launch_args.argv, report[1]);
+        become_program(launch_spec, launch_args.argv, report[1]);
     }
     close(report[1]);
     reap(child);

@@ -20,6 +20,6 @@ struct LaunchRecord {
 };
 
 // False if the command line or desktop name does not fit.
-bool prepare_launch(const LaunchSpec& spec, LaunchRecord* record);
+bool prepare_launch(const LaunchSpec& launch_spec, LaunchRecord* record);
 
 }  // namespace omvar::platform
