@@ -9,10 +9,7 @@ namespace omvar::zbs {
 
 int run_check(const Options& options) {
     const std::string& path = options.args[0];
-    int result = enter_install_dir(options);
-    if (result == kExitOk) {
-        result = require_key(options);
-    }
+    int result = prepare_key(options);
     if (result != kExitOk) {
         return result;
     }

@@ -142,16 +142,31 @@ int require_key(const Options& options) {
     return kExitOk;
 }
 
-int read_schedule_expression(const std::string& path, std::string* expression, std::string* reason) {
-    std::FILE* file = platform::open_regular_file(path.c_str());
-    if (file == nullptr) {
+int prepare_key(const Options& options) {
+    int result = enter_install_dir(options);
+    return result == kExitOk ? require_key(options) : result;
+}
+
+int open_schedule_stream(const std::string& path, std::FILE** file, crypt::EncryptedStream* stream) {
+    *file = platform::open_regular_file(path.c_str());
+    if (*file == nullptr) {
         return fail(kExitUsage, "cannot open %s (missing, not a regular file, or no permission)",
                     path.c_str());
     }
-    crypt::EncryptedStream stream;
-    if (crypt::estream_open(&stream, file, 0) != 0) {
-        std::fclose(file);
+    if (crypt::estream_open(stream, *file, 0) != 0) {
+        std::fclose(*file);
+        *file = nullptr;
         return fail(kExitUsage, "the schedule key cannot be had");
+    }
+    return kExitOk;
+}
+
+int read_schedule_expression(const std::string& path, std::string* expression, std::string* reason) {
+    std::FILE* file = nullptr;
+    crypt::EncryptedStream stream;
+    int opened = open_schedule_stream(path, &file, &stream);
+    if (opened != kExitOk) {
+        return opened;
     }
     char line[cron::kPathSize];
     cron::ScheduleLine found = cron::read_schedule_line(&stream, line, static_cast<int>(sizeof line));

@@ -39,10 +39,7 @@ bool encrypt_into(std::FILE* plain, std::FILE* out) {
 int run_encrypt(const Options& options) {
     const std::string& plain_path = options.args[0];
     const std::string& out_path = options.args[1];
-    int result = enter_install_dir(options);
-    if (result == kExitOk) {
-        result = require_key(options);
-    }
+    int result = prepare_key(options);
     if (result != kExitOk) {
         return result;
     }
@@ -89,22 +86,15 @@ int run_encrypt(const Options& options) {
 
 int run_decrypt(const Options& options) {
     const std::string& path = options.args[0];
-    int result = enter_install_dir(options);
-    if (result == kExitOk) {
-        result = require_key(options);
-    }
+    int result = prepare_key(options);
     if (result != kExitOk) {
         return result;
     }
-    std::FILE* file = platform::open_regular_file(path.c_str());
-    if (file == nullptr) {
-        return fail(kExitUsage, "cannot open %s (missing, not a regular file, or no permission)",
-                    path.c_str());
-    }
+    std::FILE* file = nullptr;
     crypt::EncryptedStream stream;
-    if (crypt::estream_open(&stream, file, 0) != 0) {
-        std::fclose(file);
-        return fail(kExitUsage, "the schedule key cannot be had");
+    int opened = open_schedule_stream(path, &file, &stream);
+    if (opened != kExitOk) {
+        return opened;
     }
     unsigned char buffer[4096];
     bool written = true;

@@ -26,10 +26,7 @@ int run_next(const Options& options) {
     std::string expression = options.args[0];
     if (platform::file_status(expression.c_str()) == platform::FileStatus::kExists) {
         const std::string path = expression;
-        int result = enter_install_dir(options);
-        if (result == kExitOk) {
-            result = require_key(options);
-        }
+        int result = prepare_key(options);
         if (result != kExitOk) {
             return result;
         }

@@ -1,8 +1,10 @@
 // omvar-zbs: writing and inspecting schedule files with the agent's own code.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
+#include "agent/crypt/estream.h"
 #include "agent/platform/platform.h"
 
 namespace omvar::zbs {
@@ -41,6 +43,11 @@ int enter_install_dir(const Options& options);
 // Loads (or, on first use, creates) the key, with a message on failure.
 // kExitOk or kExitUsage.
 int require_key(const Options& options);
+// Both of the above, for the commands that read or write schedule files.
+int prepare_key(const Options& options);
+// Opens a schedule file for decrypting. kExitOk, or kExitUsage after a message
+// (nothing left open).
+int open_schedule_stream(const std::string& path, std::FILE** file, crypt::EncryptedStream* stream);
 
 // Reads a schedule file as the agent does. kExitOk with the expression,
 // kExitInvalid with *reason set, or kExitUsage after a message.
