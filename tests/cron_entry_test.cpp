@@ -378,4 +378,42 @@ TEST_F(Binary, ReportsReadyAndStoppingToTheServiceManager) {
     close(sock);
 }
 
+// An install directory of exactly `length` bytes below base, made of nested
+// directories (a single name may not exceed 255 bytes), with its etc directory.
+std::string make_install_dir(const std::string& base, std::size_t length) {
+    std::string dir = base;
+    while (dir.size() < length) {
+        std::size_t room = length - dir.size() - 1;  // after the '/'
+        // Leave no remainder too short to form a name of its own.
+        std::size_t name = room > 200 ? (room - 200 < 2 ? 150 : 200) : room;
+        dir += "/" + std::string(name, 'd');
+        if (mkdir(dir.c_str(), 0755) != 0) {
+            return "";
+        }
+    }
+    return mkdir((dir + "/etc").c_str(), 0755) == 0 ? dir : "";
+}
+
+// The one-agent lock holds for every install directory start-up accepts, up to
+// the longest, whose pid file path runs well past 1024 bytes.
+TEST_F(Binary, SecondAgentOnTheLongestInstallDirectoryExitsOne) {
+    const std::string dir = make_install_dir(dir_.path(), omvar::cron::kPathSize - 1);
+    ASSERT_EQ(dir.size(), omvar::cron::kPathSize - 1) << "could not build the directory";
+    const std::string pid = dir + "/etc/omvarcrond.pid";
+
+    Child first = start(logs_, "first", {dir});
+    ASSERT_TRUE(wait_for_contents(pid, pid_line(first), 2000)) << read_file(first.err);
+
+    Child second = start(logs_, "second", {dir});
+    EXPECT_EQ(exit_code(wait_exit(second, 2000)), 1);
+    const std::string said = read_file(second.err);
+    EXPECT_NE(said.find("(pid " + std::to_string(first.pid) + ")"), std::string::npos) << said;
+    EXPECT_EQ(read_file(pid), pid_line(first));
+    EXPECT_TRUE(still_running(first));
+
+    kill(first.pid, SIGTERM);
+    EXPECT_EQ(exit_code(wait_exit(first, 2000)), 0);
+    EXPECT_FALSE(file_exists(pid));
+}
+
 }  // namespace

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <string>
 
-#include "agent/cron/search_pattern.h"
+#include "agent/platform/win32/search_pattern.h"
 
 namespace {
 
-using omvar::cron::build_search_pattern;
+using omvar::platform::build_search_pattern;
 
 struct Case {
     const char* dir;

@@ -283,7 +283,8 @@ TEST_F(Launcher, NothingTheAgentOpensLeaksIntoThePrograms) {
     // Descriptors the agent holds while it launches: the instance lock and a channel.
     const std::string pid_path = dir_.file("omvarcrond.pid");
     int holder = 0;
-    ASSERT_EQ(platform::pid_file_lock(pid_path.c_str(), &holder), platform::PidLock::kAcquired);
+    static platform::PidFile pid_file;
+    ASSERT_EQ(platform::pid_file_acquire(pid_path.c_str(), &pid_file, &holder), platform::PidLock::kAcquired);
     mq_unlink(test::kEngineQueue);
     mqd_t reader = mq_open(test::kEngineQueue, O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600, nullptr);
     ASSERT_NE(reader, static_cast<mqd_t>(-1));
@@ -297,7 +298,7 @@ TEST_F(Launcher, NothingTheAgentOpensLeaksIntoThePrograms) {
     platform::mailslot_close(channel);
     mq_close(reader);
     mq_unlink(test::kEngineQueue);
-    platform::pid_file_remove(pid_path.c_str());
+    platform::pid_file_release(&pid_file);
 
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].fds, expected);

@@ -117,7 +117,7 @@ TEST_F(ZbsToolTest, CheckSaysWhatTheAgentSees) {
         {{"check", "due.zbs", "--at", "2024-05-01 02:00"}, 0, "2024-05-01 02:00: due", ""},
         {{"check", "due.zbs", "--at", "2024-05-01 02:01"}, 0, "2024-05-01 02:01: not due", ""},
         {{"check", "due.zbs", "--at", "2024-05-01 02:00"}, 0, "schedule: \"0 2 * * *\"", ""},
-        {{"check", "header.zbs"}, 1, "first line does not begin with", ""},
+        {{"check", "header.zbs"}, 1, "first line does not begin with \"# Omvar Backup Schedule\"", ""},
         {{"check", "noline.zbs"}, 1, "no \"schedule=\" line", ""},
         {{"check", "other.zbs"}, 1, "does not decrypt under this installation's key", ""},
         {{"check", "empty.zbs"}, 1, "not a schedule file", ""},
@@ -159,6 +159,7 @@ TEST_F(ZbsToolTest, KeyProblemsAreUsageErrors) {
     run = zbs({"check", "job.zbs", "--install-dir", install.path()});
     EXPECT_EQ(run.rc, 2);
     EXPECT_NE(run.err.find("cannot read the key file"), std::string::npos);
+    EXPECT_NE(run.err.find("shorter than 3904 bytes"), std::string::npos) << run.err;
     EXPECT_EQ(read_file(key_path()), "short");
 }
 

@@ -104,14 +104,12 @@ int posix_main(int argc, char* const* argv, const char* version) {
     }
 
     // One agent per install directory: a second one would send every due job twice.
-    char pid_path[kPidPathSize];
-    if (format_pid_file_path(pid_path, sizeof pid_path)) {
-        int holder = 0;
-        if (platform::pid_file_lock(pid_path, &holder) == platform::PidLock::kHeldByOther) {
-            std::fprintf(stderr, "omvar-cron: another agent (pid %d) is running for %s\n", holder,
-                         command.install_dir);
-            return kExitFailure;
-        }
+    // The loop writes the pid through the lock taken here and releases both.
+    int holder = 0;
+    if (acquire_pid_file(&holder) == platform::PidLock::kHeldByOther) {
+        std::fprintf(stderr, "omvar-cron: another agent (pid %d) is running for %s\n", holder,
+                     command.install_dir);
+        return kExitFailure;
     }
 
     platform::notify_ready();

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "agent/base/fixed_codes.h"  // the process exit codes
 #include "agent/platform/service_host.h"
 
 namespace omvar::cron {
@@ -17,18 +18,6 @@ constexpr char kServiceName[] = "omvarCron";
 constexpr int kPlatformUnknown = 0;
 constexpr int kPlatformWindows = 1;  // the 95/98/ME family
 constexpr int kPlatformNt = 2;
-
-// Process exit codes.
-constexpr int kExitNoPlatform = 1;
-constexpr int kExitNoServiceProcessCall = 31;
-constexpr int kExitServiceProcessRefused = 32;
-constexpr int kExitHiddenInitFailed = 38;
-constexpr int kExitHiddenLoopEnded = 90;
-constexpr int kExitServiceInitFailed = 94;
-constexpr int kExitServiceStopped = 0;
-constexpr int kExitDispatcherFailed = 103;
-constexpr int kExitStandaloneInitFailed = 25;
-constexpr int kExitStandaloneLoopEnded = 41;
 
 // ERROR_FAILED_SERVICE_CONTROLLER_CONNECT: not started by the service manager.
 constexpr unsigned long kErrorNotStartedAsService = 1063;

@@ -1,7 +1,5 @@
-// Built for the graphical subsystem: no console window, and a command prompt that
-// starts the agent does not wait for it.
-#include <windows.h>
-
+// Built for the graphical subsystem; the Win32 layer's WinMain calls this.
 #include "agent/cron/entry_win32.h"
+#include "agent/platform/program_main.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return omvar::cron::win32_main(); }
+int omvar::platform::program_main() { return omvar::cron::win32_main(); }

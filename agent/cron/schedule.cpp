@@ -3,7 +3,8 @@
 #include <climits>
 #include <cstring>
 
-#include "agent/cron/settings.h"
+#include "agent/base/sizes.h"
+#include "agent/base/text.h"
 
 namespace omvar::cron {
 
@@ -12,17 +13,6 @@ namespace {
 const char* const kWeekdayNames[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 
 bool is_c_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equals_ignoring_case(const char* a, const char* b) {
-    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-        if (ascii_lower(*a) != ascii_lower(*b)) {
-            return false;
-        }
-    }
-    return *a == *b;
-}
 
 // Reads the item as atoi does (leading white space, a sign, digits, the rest
 // ignored, no digits giving 0). A number outside int's range, where atoi's
@@ -74,7 +64,7 @@ bool field_matches(char* field, long long value, int weekday) {
         if (std::strcmp(item, "*") == 0) {
             return true;
         }
-        if (weekday >= 0 && weekday < 7 && equals_ignoring_case(item, kWeekdayNames[weekday])) {
+        if (weekday >= 0 && weekday < 7 && base::equals_ignoring_case(item, kWeekdayNames[weekday])) {
             return true;
         }
         long long number = 0;
@@ -97,9 +87,9 @@ int match_day_field(char** cursor, int day_of_month, int weekday) {
 }
 
 int match_schedule(const char* expression, const std::tm* t) {
-    char copy[kPathSize];
-    std::size_t length = strnlen(expression, kPathSize);
-    if (length >= kPathSize) {
+    char copy[base::kPathSize];
+    std::size_t length = strnlen(expression, base::kPathSize);
+    if (length >= base::kPathSize) {
         return 0;
     }
     std::memcpy(copy, expression, length + 1);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "agent/base/text.h"
 #include "agent/cron/schedule.h"
 #include "agent/cron/settings.h"
 #include "agent/dispatch/backup_channel.h"
@@ -14,18 +15,6 @@ static_assert(sizeof kScheduleHeader - 1 == kScheduleHeaderLength, "header lengt
 static_assert(sizeof kSchedulePrefix - 1 == kSchedulePrefixLength, "prefix length");
 
 namespace {
-
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// The prefix is lower case; the line's letters count in either case.
-bool starts_with_ignoring_case(const char* text, const char* prefix) {
-    for (; *prefix != '\0'; ++text, ++prefix) {
-        if (ascii_lower(*text) != *prefix) {
-            return false;
-        }
-    }
-    return true;
-}
 
 bool format_path(char* out, std::size_t size, const char* dir, const char* name) {
     int n = std::snprintf(out, size, "%s/%s", dir, name);
@@ -50,7 +39,7 @@ ScheduleLine read_schedule_line(crypt::EncryptedStream* stream, char* line, int 
     while (crypt::estream_gets(stream, line, size) != nullptr) {
         cut_at(line, '\n');
         cut_at(line, '\r');
-        if (starts_with_ignoring_case(line, kSchedulePrefix)) {
+        if (base::starts_with_ignoring_case(line, kSchedulePrefix)) {
             return ScheduleLine::kFound;
         }
     }

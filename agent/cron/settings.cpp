@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "agent/base/fixed_codes.h"
 #include "agent/cron/debug_log.h"
+#include "agent/dispatch/launch.h"
 #include "agent/platform/platform.h"
 
 namespace omvar::cron {
@@ -11,11 +13,6 @@ namespace omvar::cron {
 AgentSettings agent_settings;
 
 namespace {
-
-// Start-up failures are logged as the source location of the check.
-constexpr char kSourcePath[] = "agent\\cron\\cron";
-constexpr int kLineTooLong = 159;
-constexpr int kLineNoDirectory = 167;
 
 // Formats into a settings field; false if the result would not fit.
 bool format_field(char* out, std::size_t size, const char* format, const char* install_dir) {
@@ -26,19 +23,23 @@ bool format_field(char* out, std::size_t size, const char* format, const char* i
 }  // namespace
 
 int agent_init(const char* text) {
+    // The launches read the settings' own buffers, whatever this call ends with.
+    AgentSettings& s = agent_settings;
+    dispatch::set_companion_commands(
+        {s.updater_cmd, s.updater_dir, s.mailer_cmd, s.mailer_dir, s.backup_cmd, s.backup_dir});
+
     if (std::strlen(text) >= kPathSize) {
-        debug_log("%s:%d", kSourcePath, kLineTooLong);
+        debug_log("%s:%d", kStartupSourcePath, kStartupLineTooLong);
         return 1;
     }
     std::memcpy(agent_settings.install_dir, text, std::strlen(text) + 1);
 
     if (platform::change_directory(agent_settings.install_dir) != 0) {
-        debug_log("%s:%d", kSourcePath, kLineNoDirectory);
+        debug_log("%s:%d", kStartupSourcePath, kStartupLineNoDirectory);
         return 1;
     }
 
     const char* dir = agent_settings.install_dir;
-    AgentSettings& s = agent_settings;
     // The command buffers are sized so that these cannot be cut; the check keeps
     // it that way if the names ever grow.
     bool whole =
@@ -49,7 +50,7 @@ int agent_init(const char* text) {
         format_field(s.mailer_cmd, sizeof s.mailer_cmd, "\"%s\\omvar-txmail.exe\"", dir) &&
         format_field(s.mailer_dir, sizeof s.mailer_dir, "%s", dir);
     if (!whole) {
-        debug_log("%s:%d", kSourcePath, kLineTooLong);
+        debug_log("%s:%d", kStartupSourcePath, kStartupLineTooLong);
         return 1;
     }
     return 0;

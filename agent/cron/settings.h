@@ -3,10 +3,11 @@
 
 #include <cstddef>
 
+#include "agent/base/sizes.h"
+
 namespace omvar::cron {
 
-// Every path buffer of the agent.
-constexpr std::size_t kPathSize = 1024;
+using base::kPathSize;
 // Command lines add a quote, a backslash, the executable name, a quote and at most
 // " background" to the install directory; their buffers have room for that, so an
 // install directory that passes the length check always yields whole command lines.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "agent/base/text.h"
 #include "agent/cron/debug_log.h"
 #include "agent/cron/schedule.h"
 #include "agent/cron/schedule_file.h"
@@ -23,18 +24,6 @@ namespace {
 constexpr char kUpdaterSchedule[] = "56 * * * *";
 constexpr char kTriggerExtension[] = ".now";
 constexpr std::size_t kTriggerExtensionLength = sizeof kTriggerExtension - 1;
-
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Both texts compared without regard to ASCII case; `lower` is lower case.
-bool equals_ignoring_case(const char* text, const char* lower) {
-    for (; *text != '\0' && *lower != '\0'; ++text, ++lower) {
-        if (ascii_lower(*text) != *lower) {
-            return false;
-        }
-    }
-    return *text == '\0' && *lower == '\0';
-}
 
 bool is_directory(const platform::DirEntry& entry) {
     return (entry.attributes & platform::kAttrDirectory) != 0;
@@ -62,12 +51,12 @@ void scan_directory(const std::tm& tick_time) {
         if (extension == nullptr) {
             continue;
         }
-        if (equals_ignoring_case(extension, ".eml")) {
+        if (base::equals_ignoring_case(extension, ".eml")) {
             if (mail_pending) {
                 dispatch::launch_mail_sender();
                 mail_pending = false;
             }
-        } else if (equals_ignoring_case(extension, ".zbs")) {
+        } else if (base::equals_ignoring_case(extension, ".zbs")) {
             if (dir_length + std::strlen(entry.name) + 2 >= kPathSize) {
                 continue;
             }
@@ -81,9 +70,7 @@ void scan_directory(const std::tm& tick_time) {
 // so "job.nowx" can answer "*.now"), and a directory can never be deleted:
 // only a file whose name really ends in ".now" is a trigger.
 bool is_trigger(const platform::DirEntry& entry) {
-    std::size_t n = std::strlen(entry.name);
-    return !is_directory(entry) && n >= kTriggerExtensionLength &&
-           equals_ignoring_case(entry.name + n - kTriggerExtensionLength, kTriggerExtension);
+    return !is_directory(entry) && base::ends_with_ignoring_case(entry.name, kTriggerExtension);
 }
 
 }  // namespace

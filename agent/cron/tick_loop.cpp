@@ -14,6 +14,8 @@ namespace {
 constexpr platform::Seconds kResyncBand = 60;
 constexpr unsigned kSleepStepMs = 1000;
 
+platform::PidFile pid_file;
+
 }  // namespace
 
 bool format_pid_file_path(char* out, std::size_t size) {
@@ -21,12 +23,25 @@ bool format_pid_file_path(char* out, std::size_t size) {
     return n >= 0 && static_cast<std::size_t>(n) < size;
 }
 
-void align_next_tick() {
-    next_tick = platform::clock_now();
+platform::Seconds minute_boundary_after(platform::Seconds t) {
     std::tm local{};
-    platform::clock_to_local(next_tick, &local);
-    next_tick += 60 - (local.tm_sec % 60);
+    platform::clock_to_local(t, &local);
+    return t + 60 - (local.tm_sec % 60);
 }
+
+platform::PidLock acquire_pid_file(int* holder_pid) {
+    *holder_pid = 0;
+    if (pid_file.acquired) {
+        return platform::PidLock::kAcquired;
+    }
+    char path[kPidPathSize];
+    if (!format_pid_file_path(path, sizeof path)) {
+        return platform::PidLock::kUnavailable;
+    }
+    return platform::pid_file_acquire(path, &pid_file, holder_pid);
+}
+
+void align_next_tick() { next_tick = minute_boundary_after(platform::clock_now()); }
 
 void resync_clock() {
     platform::Seconds d = next_tick - platform::clock_now();
@@ -51,10 +66,10 @@ int wait_for_tick(const std::atomic<int>* run_flag) {
 }
 
 void cron_run_with(const std::atomic<int>* run_flag, TickAction action) {
-    char pid_path[kPidPathSize];
-    bool have_pid_path = format_pid_file_path(pid_path, sizeof pid_path);
-    if (have_pid_path) {
-        platform::pid_file_write(pid_path, platform::process_id());
+    // Best effort: without its pid file the agent still runs.
+    int holder = 0;
+    if (acquire_pid_file(&holder) == platform::PidLock::kAcquired) {
+        platform::pid_file_write(&pid_file, platform::process_id());
     }
 
     align_next_tick();
@@ -63,9 +78,7 @@ void cron_run_with(const std::atomic<int>* run_flag, TickAction action) {
         next_tick += kTickSeconds;
     }
 
-    if (have_pid_path) {
-        platform::pid_file_remove(pid_path);
-    }
+    platform::pid_file_release(&pid_file);
 }
 
 void cron_run(const std::atomic<int>* run_flag) { cron_run_with(run_flag, on_tick); }

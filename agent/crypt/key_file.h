@@ -15,6 +15,17 @@ constexpr int kKeyWindowCount = 8;
 constexpr std::size_t kKeyWindowSize = 4;
 inline constexpr long kKeyWindows[kKeyWindowCount] = {3900, 531, 2672, 1473, 3336, 900, 2974, 102};
 
+// The end of the farthest window: a shorter key file yields no key.
+constexpr long key_file_min_length() {
+    long end = 0;
+    for (long offset : kKeyWindows) {
+        long window_end = offset + static_cast<long>(kKeyWindowSize);
+        end = window_end > end ? window_end : end;
+    }
+    return end;
+}
+inline constexpr long kKeyFileMinLength = key_file_min_length();
+
 // 0 with the 32-byte key in key_out, -1 when the key file cannot be read or created.
 // The key is read once per process and cached.
 int load_schedule_key(unsigned char* key_out);

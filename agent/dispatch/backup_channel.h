@@ -3,13 +3,11 @@
 
 #include <cstddef>
 
+#include "agent/base/fixed_codes.h"  // the result codes
+
 namespace omvar::dispatch {
 
 extern const char kBackupMailslot[];  // "\\.\mailslot\omvarbackup"
-
-constexpr int kMailslotOpenFailed = 80;
-constexpr int kMailslotProbeFailed = 86;
-constexpr int kMailslotWriteFailed = 104;
 
 void submit_backup_request(const char* path);
 

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "agent/base/sizes.h"
+
 namespace omvar::platform {
 
 // ---------------------------------------------------------------- clock and sleep
@@ -51,15 +53,27 @@ int change_directory(const char* path);
 
 // ---------------------------------------------------------------- pid file
 
-// Replaces the file at path with "<pid>\n" (a text-mode line). 0 or -1.
-int pid_file_write(const char* path, int pid);
-// Deletes the file; failures are ignored.
-void pid_file_remove(const char* path);
+// The agent's pid file from acquire to release. Where the platform keeps one
+// agent per install directory, acquire opens the file and takes an exclusive
+// lock that the record's descriptor holds until release (or process exit);
+// every write goes through that descriptor. Elsewhere nothing is locked and
+// the file is written and deleted by its path.
+struct PidFile {
+    bool acquired;
+    std::intptr_t handle;  // the locked descriptor, where there is one
+    char path[base::kPidPathSize];
+};
 
-// Where the platform keeps one agent per install directory: takes an exclusive
-// lock on the pid file that lasts until pid_file_remove or process exit.
 enum class PidLock { kAcquired, kHeldByOther, kUnavailable };
-PidLock pid_file_lock(const char* path, int* holder_pid);
+// For a record not yet acquired. kHeldByOther sets *holder_pid to the pid the
+// other agent wrote (0 if unreadable); kUnavailable leaves the record unacquired.
+PidLock pid_file_acquire(const char* path, PidFile* pid_file, int* holder_pid);
+// Replaces the contents with "<pid>\n" (a text-mode line). 0, or -1 (also when
+// not acquired).
+int pid_file_write(PidFile* pid_file, int pid);
+// Deletes the file and drops the lock; failures are ignored. Nothing when not
+// acquired.
+void pid_file_release(PidFile* pid_file);
 
 // ---------------------------------------------------------------- files
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/cron/search_pattern.h"
+#include "agent/platform/win32/search_pattern.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The reference result from a buffer that always has room.
     std::vector<char> roomy(2 * dir.size() + 8, 'x');
-    FUZZ_CHECK(omvar::cron::build_search_pattern(dir.c_str(), roomy.data(), roomy.size()));
+    FUZZ_CHECK(omvar::platform::build_search_pattern(dir.c_str(), roomy.data(), roomy.size()));
     const std::string pattern = roomy.data();
     FUZZ_CHECK(pattern.size() < roomy.size());
     FUZZ_CHECK(!pattern.empty() && pattern.back() == '*');
@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Exactly out_size bytes: any write past them is caught.
     std::vector<char> exact(out_size > 0 ? out_size : 1, 'x');
     const char before = exact[0];
-    bool ok = omvar::cron::build_search_pattern(dir.c_str(), exact.data(), out_size);
+    bool ok = omvar::platform::build_search_pattern(dir.c_str(), exact.data(), out_size);
     if (out_size == 0) {
         FUZZ_CHECK(!ok && exact[0] == before);
     } else if (pattern.size() < out_size) {

@@ -194,9 +194,13 @@ void tick() {
 TEST_F(Win32Files, PidFileHoldsThePidAndCrLf) {
     const std::string path = install_ + "/etc/omvarcrond.pid";
     touch(path);  // one left behind by a killed agent is replaced
-    ASSERT_EQ(platform::pid_file_write(path.c_str(), 4242), 0);
+    static platform::PidFile pid_file;
+    int holder = -1;
+    ASSERT_EQ(platform::pid_file_acquire(path.c_str(), &pid_file, &holder), platform::PidLock::kAcquired);
+    EXPECT_EQ(holder, 0);
+    ASSERT_EQ(platform::pid_file_write(&pid_file, 4242), 0);
     EXPECT_EQ(test::read_file(path), "4242\r\n");
-    platform::pid_file_remove(path.c_str());
+    platform::pid_file_release(&pid_file);
     EXPECT_FALSE(wintest::exists(path));
 
     // The loop writes the agent's own pid and removes the file when it ends.

@@ -3,8 +3,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "agent/base/sizes.h"
+#include "agent/base/text.h"
 #include "agent/cron/schedule_file.h"
-#include "agent/cron/settings.h"
 #include "agent/crypt/estream.h"
 #include "agent/crypt/key_file.h"
 #include "tools/zbs/zbs.h"
@@ -123,17 +124,11 @@ int require_key(const Options& options) {
                         "cannot create the key file %s (is there an etc directory, and may it be written?)",
                         key_path.c_str());
         }
-        long needed = 0;
-        for (long offset : crypt::kKeyWindows) {
-            needed = offset + static_cast<long>(crypt::kKeyWindowSize) > needed
-                         ? offset + static_cast<long>(crypt::kKeyWindowSize)
-                         : needed;
-        }
         return fail(
             kExitUsage,
             "cannot read the key file %s (not a regular file, a symlink, no permission, or shorter than %ld "
             "bytes)",
-            key_path.c_str(), needed);
+            key_path.c_str(), crypt::kKeyFileMinLength);
     }
     if (before == platform::FileStatus::kMissing) {
         fail(kExitOk, "created a new key file %s; files encrypted under an earlier key no longer decrypt",
@@ -168,7 +163,7 @@ int read_schedule_expression(const std::string& path, std::string* expression, s
     if (opened != kExitOk) {
         return opened;
     }
-    char line[cron::kPathSize];
+    char line[base::kPathSize];
     cron::ScheduleLine found = cron::read_schedule_line(&stream, line, static_cast<int>(sizeof line));
     // Read on to the end to learn whether the padding holds: that tells a wrong
     // key from a wrong header.
@@ -190,22 +185,14 @@ int read_schedule_expression(const std::string& path, std::string* expression, s
             break;
     }
     *reason = clean
-                  ? "it decrypts, but its first line does not begin with \"# Omvar Backup Schedule\""
+                  ? std::string("it decrypts, but its first line does not begin with \"") +
+                        cron::kScheduleHeader + "\""
                   : "it does not decrypt under this installation's key (another key, damaged, empty, or not "
                     "encrypted)";
     return kExitInvalid;
 }
 
-bool ends_with_zbs(const std::string& path) {
-    if (path.size() < 4) {
-        return false;
-    }
-    std::string tail = path.substr(path.size() - 4);
-    for (char& c : tail) {
-        c = static_cast<char>((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c);
-    }
-    return tail == ".zbs";
-}
+bool ends_with_zbs(const std::string& path) { return base::ends_with_ignoring_case(path.c_str(), ".zbs"); }
 
 std::string quoted(const std::string& text) {
     std::string out = "\"";

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "agent/cron/schedule.h"
+#include "agent/cron/tick_loop.h"
 #include "agent/platform/platform.h"
 #include "tools/zbs/zbs.h"
 
@@ -10,15 +11,8 @@ namespace omvar::zbs {
 
 namespace {
 
-// The first minute boundary at or after t, as the agent's tick clock finds it:
-// in local time, so that a zone with an offset of odd seconds lines up too.
-platform::Seconds first_boundary(platform::Seconds t) {
-    std::tm local{};
-    if (!platform::clock_to_local(t, &local) || local.tm_sec == 0) {
-        return t;
-    }
-    return t + 60 - local.tm_sec % 60;
-}
+// The first minute boundary at or after t, on the agent's own tick grid.
+platform::Seconds first_boundary(platform::Seconds t) { return cron::minute_boundary_after(t - 1); }
 
 }  // namespace
 

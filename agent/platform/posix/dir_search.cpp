@@ -6,27 +6,12 @@
 
 #include <cstring>
 
+#include "agent/base/text.h"
 #include "agent/platform/platform.h"
 
 namespace omvar::platform {
 
 namespace {
-
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool ends_with_ignoring_case(const char* name, const char* suffix) {
-    std::size_t n = std::strlen(name);
-    std::size_t m = std::strlen(suffix);
-    if (m > n) {
-        return false;
-    }
-    for (std::size_t i = 0; i < m; ++i) {
-        if (ascii_lower(name[n - m + i]) != ascii_lower(suffix[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // The portable record keeps the stream as an integer handle.
 DIR* dir_of(const DirSearch* search) {
@@ -60,7 +45,7 @@ int read_next(DirSearch* search, DirEntry* entry) {
             return -1;
         }
         if (search->extension_filter != nullptr &&
-            !ends_with_ignoring_case(d->d_name, search->extension_filter)) {
+            !base::ends_with_ignoring_case(d->d_name, search->extension_filter)) {
             continue;
         }
         std::size_t n = std::strlen(d->d_name);

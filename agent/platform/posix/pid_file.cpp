@@ -14,9 +14,7 @@ namespace omvar::platform {
 
 namespace {
 
-// The descriptor that holds the instance lock, kept open while the agent runs.
-int locked_fd = -1;
-char locked_path[1024];
+constexpr int kCreateAttempts = 3;
 
 // Opens the pid file for writing without ever following a symlink or writing
 // into a file that is not a plain file of its own (the etc directory may be
@@ -57,62 +55,80 @@ int read_pid(int fd) {
     return n > 0 ? std::atoi(text) : 0;
 }
 
-bool is_locked_path(const char* path) { return locked_fd >= 0 && std::strcmp(path, locked_path) == 0; }
+// True while the path still names the open file: a lock on a file that another
+// agent has just deleted or replaced keeps nobody out.
+bool names_file(const char* path, int fd) {
+    struct stat opened {};
+    struct stat named {};
+    return fstat(fd, &opened) == 0 && lstat(path, &named) == 0 && opened.st_dev == named.st_dev &&
+           opened.st_ino == named.st_ino;
+}
+
+int fd_of(const PidFile* pid_file) { return static_cast<int>(pid_file->handle); }
 
 }  // namespace
 
-PidLock pid_file_lock(const char* path, int* holder_pid) {
+PidLock pid_file_acquire(const char* path, PidFile* pid_file, int* holder_pid) {
     *holder_pid = 0;
-    if (std::strlen(path) >= sizeof locked_path) {
+    pid_file->acquired = false;
+    pid_file->handle = -1;
+    std::size_t length = std::strlen(path);
+    if (length >= sizeof pid_file->path) {
         return PidLock::kUnavailable;
     }
-    // Open without creating first: a running agent's file must not be replaced.
+    // Open without creating first: a running agent's file must not be replaced,
+    // even when someone has linked it elsewhere.
     int fd = open(path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        *holder_pid = read_pid(fd);
-        close(fd);
-        return PidLock::kHeldByOther;
-    }
     if (fd >= 0) {
+        bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
+        if (held) {
+            *holder_pid = read_pid(fd);
+        }
+        close(fd);
+        if (held) {
+            return PidLock::kHeldByOther;
+        }
+    }
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        fd = open_pid_file(path);
+        if (fd < 0) {
+            if (errno == EEXIST) {
+                continue;  // another agent created it between our unlink and create
+            }
+            return PidLock::kUnavailable;
+        }
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            *holder_pid = read_pid(fd);
+            close(fd);
+            return PidLock::kHeldByOther;
+        }
+        if (names_file(path, fd)) {
+            std::memcpy(pid_file->path, path, length + 1);
+            pid_file->handle = fd;
+            pid_file->acquired = true;
+            return PidLock::kAcquired;
+        }
         close(fd);
     }
-    fd = open_pid_file(path);
-    if (fd < 0) {
-        return PidLock::kUnavailable;
-    }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        // Another agent created the file between our two opens.
-        *holder_pid = read_pid(fd);
-        close(fd);
-        return PidLock::kHeldByOther;
-    }
-    if (locked_fd >= 0) {
-        close(locked_fd);
-    }
-    locked_fd = fd;
-    std::memcpy(locked_path, path, std::strlen(path) + 1);
-    return PidLock::kAcquired;
+    return PidLock::kUnavailable;
 }
 
-int pid_file_write(const char* path, int pid) {
-    if (is_locked_path(path)) {
-        return write_pid(locked_fd, pid);
+int pid_file_write(PidFile* pid_file, int pid) {
+    return pid_file->acquired ? write_pid(fd_of(pid_file), pid) : -1;
+}
+
+void pid_file_release(PidFile* pid_file) {
+    if (!pid_file->acquired) {
+        return;
     }
-    int fd = open_pid_file(path);
-    if (fd < 0) {
-        return -1;
+    // Delete while the lock is still held, and only the file it locks.
+    int fd = fd_of(pid_file);
+    if (names_file(pid_file->path, fd)) {
+        unlink(pid_file->path);
     }
-    int result = write_pid(fd, pid);
     close(fd);
-    return result;
-}
-
-void pid_file_remove(const char* path) {
-    unlink(path);
-    if (is_locked_path(path)) {
-        close(locked_fd);
-        locked_fd = -1;
-    }
+    pid_file->handle = -1;
+    pid_file->acquired = false;
 }
 
 }  // namespace omvar::platform

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "agent/cron/search_pattern.h"
 #include "agent/platform/platform.h"
+#include "agent/platform/win32/search_pattern.h"
 
 namespace omvar::platform {
 
@@ -20,7 +20,7 @@ static_assert(FILE_ATTRIBUTE_DIRECTORY == kAttrDirectory, "the directory bit is 
 // finds "job.nowx"), so callers check the names they get.
 bool build_pattern(const char* dir, const char* extension_filter, char* out, std::size_t size) {
     if (extension_filter == nullptr) {
-        return cron::build_search_pattern(dir, out, size);
+        return platform::build_search_pattern(dir, out, size);
     }
     int n = std::snprintf(out, size, "%s/*%s", dir, extension_filter);
     return n >= 0 && static_cast<std::size_t>(n) < size;

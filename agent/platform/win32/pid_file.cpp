@@ -1,14 +1,34 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "agent/platform/platform.h"
 
 namespace omvar::platform {
 
+// On Windows the service manager runs at most one instance of the service, and
+// the agent has never kept a second stand-alone one out: nothing is locked, and
+// acquiring only remembers the path.
+PidLock pid_file_acquire(const char* path, PidFile* pid_file, int* holder_pid) {
+    *holder_pid = 0;
+    pid_file->acquired = false;
+    pid_file->handle = -1;
+    std::size_t n = std::strlen(path);
+    if (n >= sizeof pid_file->path) {
+        return PidLock::kUnavailable;
+    }
+    std::memcpy(pid_file->path, path, n + 1);
+    pid_file->acquired = true;
+    return PidLock::kAcquired;
+}
+
 // A text-mode stream: the line ends in "\r\n" in the file, as Windows tools expect.
-int pid_file_write(const char* path, int pid) {
-    std::FILE* file = std::fopen(path, "w");
+int pid_file_write(PidFile* pid_file, int pid) {
+    if (!pid_file->acquired) {
+        return -1;
+    }
+    std::FILE* file = std::fopen(pid_file->path, "w");
     if (file == nullptr) {
         return -1;
     }
@@ -17,13 +37,11 @@ int pid_file_write(const char* path, int pid) {
     return written > 0 && closed == 0 ? 0 : -1;
 }
 
-void pid_file_remove(const char* path) { DeleteFileA(path); }
-
-// On Windows the service manager runs at most one instance of the service, and
-// the agent has never kept a second stand-alone one out; nothing to lock.
-PidLock pid_file_lock(const char*, int* holder_pid) {
-    *holder_pid = 0;
-    return PidLock::kAcquired;
+void pid_file_release(PidFile* pid_file) {
+    if (pid_file->acquired) {
+        DeleteFileA(pid_file->path);
+        pid_file->acquired = false;
+    }
 }
 
 }  // namespace omvar::platform

@@ -1,8 +1,8 @@
-#include "agent/cron/search_pattern.h"
+#include "agent/platform/win32/search_pattern.h"
 
 #include <cstring>
 
-namespace omvar::cron {
+namespace omvar::platform {
 
 namespace {
 
@@ -68,4 +68,4 @@ bool build_search_pattern(const char* dir, char* out, std::size_t size) {
     return true;
 }
 
-}  // namespace omvar::cron
+}  // namespace omvar::platform

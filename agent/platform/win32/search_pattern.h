@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-namespace omvar::cron {
+namespace omvar::platform {
 
 // "." becomes "*"; otherwise a drive prefix gets one backslash after it, a
 // leading "\\" (network path) is kept, other leading backslashes are dropped,
@@ -12,4 +12,4 @@ namespace omvar::cron {
 // left as they are). False, with out emptied, if the pattern would not fit.
 bool build_search_pattern(const char* dir, char* out, std::size_t size);
 
-}  // namespace omvar::cron
+}  // namespace omvar::platform

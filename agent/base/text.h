@@ -1,0 +1,15 @@
+// Small text helpers shared by every layer of the agent and its tools.
+#pragma once
+
+namespace omvar::base {
+
+// 'A'..'Z' to 'a'..'z'; every other byte (non-ASCII ones too) unchanged.
+char ascii_lower(char c);
+
+// ASCII letters compare without regard to case on both sides; every other byte
+// must be equal. None of them read past either text's NUL.
+bool equals_ignoring_case(const char* a, const char* b);
+bool starts_with_ignoring_case(const char* text, const char* prefix);
+bool ends_with_ignoring_case(const char* text, const char* suffix);
+
+}  // namespace omvar::base
