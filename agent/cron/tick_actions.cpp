@@ -35,14 +35,19 @@ bool format_checked(char* out, std::size_t size, const char* format, const char*
     return n >= 0 && static_cast<std::size_t>(n) < size;
 }
 
+// Forms the scan directory path in scan_dir and starts searching it; false when
+// the path does not fit or nothing can be listed (then there is nothing to close).
+bool start_scan(char (&scan_dir)[kPathSize], const char* extension_filter, platform::DirSearch* search,
+                platform::DirEntry* entry) {
+    return format_checked(scan_dir, sizeof scan_dir, "%s%s", agent_settings.install_dir, "/etc") &&
+           platform::dir_first(scan_dir, extension_filter, search, entry) == 0;
+}
+
 void scan_directory(const std::tm& tick_time) {
     char scan_dir[kPathSize];
-    if (!format_checked(scan_dir, sizeof scan_dir, "%s%s", agent_settings.install_dir, "/etc")) {
-        return;
-    }
     platform::DirSearch search{};
     platform::DirEntry entry{};
-    if (platform::dir_first(scan_dir, nullptr, &search, &entry) != 0) {
+    if (!start_scan(scan_dir, nullptr, &search, &entry)) {
         return;
     }
     const std::size_t dir_length = std::strlen(scan_dir);
@@ -92,12 +97,9 @@ void on_tick() {
 
 void poll_run_now() {
     char scan_dir[kPathSize];
-    if (!format_checked(scan_dir, sizeof scan_dir, "%s%s", agent_settings.install_dir, "/etc")) {
-        return;
-    }
     platform::DirSearch search{};
     platform::DirEntry entry{};
-    if (platform::dir_first(scan_dir, kTriggerExtension, &search, &entry) != 0) {
+    if (!start_scan(scan_dir, kTriggerExtension, &search, &entry)) {
         return;
     }
     char path[kPathSize];

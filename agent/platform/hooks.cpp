@@ -9,6 +9,7 @@ namespace {
 const ClockOps* active_clock = nullptr;
 const LaunchOps* active_launch = nullptr;
 const MailslotOps* active_mailslot = nullptr;
+DebugSink active_sink = nullptr;
 
 const ClockOps& clock_ops() { return active_clock != nullptr ? *active_clock : system_clock_ops(); }
 const LaunchOps& launch_ops() { return active_launch != nullptr ? *active_launch : system_launch_ops(); }
@@ -32,5 +33,14 @@ int mailslot_write(MailslotHandle handle, const void* data, std::size_t length) 
     return mailslot_ops().write(handle, data, length);
 }
 void mailslot_close(MailslotHandle handle) { mailslot_ops().close(handle); }
+
+void set_debug_sink(DebugSink sink) { active_sink = sink; }
+void debug_output(const char* line) {
+    if (active_sink != nullptr) {
+        active_sink(line);
+        return;
+    }
+    system_debug_output(line);
+}
 
 }  // namespace omvar::platform

@@ -44,6 +44,8 @@ void debug_output(const char* line);
 // Tests capture debug lines here; nullptr restores the system output.
 using DebugSink = void (*)(const char* line);
 void set_debug_sink(DebugSink sink);
+// The system's own output, where debug_output sends a line when no sink is set.
+void system_debug_output(const char* line);
 
 // ---------------------------------------------------------------- process
 

@@ -9,8 +9,6 @@ namespace omvar::platform {
 
 namespace {
 
-DebugSink active_sink = nullptr;
-
 // Standard error stands in for the debugger output: the same line, with a plain
 // line feed for its "\r\n", in one write so that lines never interleave.
 void write_to_stderr(const char* line) {
@@ -36,14 +34,6 @@ void write_to_stderr(const char* line) {
 
 }  // namespace
 
-void set_debug_sink(DebugSink sink) { active_sink = sink; }
-
-void debug_output(const char* line) {
-    if (active_sink != nullptr) {
-        active_sink(line);
-        return;
-    }
-    write_to_stderr(line);
-}
+void system_debug_output(const char* line) { write_to_stderr(line); }
 
 }  // namespace omvar::platform

@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
+#include "agent/platform/pid_file_record.h"
 #include "agent/platform/platform.h"
 
 namespace omvar::platform {
@@ -69,13 +69,10 @@ int fd_of(const PidFile* pid_file) { return static_cast<int>(pid_file->handle); 
 }  // namespace
 
 PidLock pid_file_acquire(const char* path, PidFile* pid_file, int* holder_pid) {
-    *holder_pid = 0;
-    pid_file->acquired = false;
-    pid_file->handle = -1;
-    std::size_t length = std::strlen(path);
-    if (length >= sizeof pid_file->path) {
+    if (!pid_file_begin(path, pid_file, holder_pid)) {
         return PidLock::kUnavailable;
     }
+    path = pid_file->path;
     // Open without creating first: a running agent's file must not be replaced,
     // even when someone has linked it elsewhere.
     int fd = open(path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -103,7 +100,6 @@ PidLock pid_file_acquire(const char* path, PidFile* pid_file, int* holder_pid) {
             return PidLock::kHeldByOther;
         }
         if (names_file(path, fd)) {
-            std::memcpy(pid_file->path, path, length + 1);
             pid_file->handle = fd;
             pid_file->acquired = true;
             return PidLock::kAcquired;

@@ -4,20 +4,6 @@
 
 namespace omvar::platform {
 
-namespace {
-
-DebugSink active_sink = nullptr;
-
-}  // namespace
-
-void set_debug_sink(DebugSink sink) { active_sink = sink; }
-
-void debug_output(const char* line) {
-    if (active_sink != nullptr) {
-        active_sink(line);
-        return;
-    }
-    OutputDebugStringA(line);
-}
+void system_debug_output(const char* line) { OutputDebugStringA(line); }
 
 }  // namespace omvar::platform

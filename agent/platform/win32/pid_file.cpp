@@ -1,8 +1,8 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 
+#include "agent/platform/pid_file_record.h"
 #include "agent/platform/platform.h"
 
 namespace omvar::platform {
@@ -11,14 +11,9 @@ namespace omvar::platform {
 // the agent has never kept a second stand-alone one out: nothing is locked, and
 // acquiring only remembers the path.
 PidLock pid_file_acquire(const char* path, PidFile* pid_file, int* holder_pid) {
-    *holder_pid = 0;
-    pid_file->acquired = false;
-    pid_file->handle = -1;
-    std::size_t n = std::strlen(path);
-    if (n >= sizeof pid_file->path) {
+    if (!pid_file_begin(path, pid_file, holder_pid)) {
         return PidLock::kUnavailable;
     }
-    std::memcpy(pid_file->path, path, n + 1);
     pid_file->acquired = true;
     return PidLock::kAcquired;
 }
