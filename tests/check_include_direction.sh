@@ -11,13 +11,15 @@ set -eu
 src=$1
 cd "$src"
 
-# The tracked files of a clone; a tree that git does not track (an unpacked
-# archive, a copy) is read as it is.
-files=$(git ls-files -- agent tools 2>/dev/null || true)
+# The files of a clone, tracked or new (not ignored); a tree that git does not
+# know (an unpacked archive, a copy) is read as it is.
+files=$(git ls-files --cached --others --exclude-standard -- agent tools 2>/dev/null || true)
 if [ -z "$files" ]; then
     files=$(find agent tools -type f | sort)
 fi
-files=$(printf '%s\n' "$files" | grep -E '\.(c|cc|cpp|h|hpp)$' || true)
+files=$(printf '%s\n' "$files" | grep -E '\.(c|cc|cpp|h|hpp)$' | while read -r f; do
+    [ -f "$f" ] && printf '%s\n' "$f"
+done || true)
 
 # Guard against a vacuous pass: the list must hold the agent's own sources.
 for must in agent/cron/settings.cpp agent/platform/platform.h agent/dispatch/launch.cpp; do
