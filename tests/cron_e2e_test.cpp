@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "crypt_test_support.h"
+#include "e2e_support.h"
 #include "standins/standin_control.h"
 #include "test_support.h"
 
@@ -42,12 +43,6 @@ namespace {
 // room for a loaded machine.
 constexpr int kTickWaitMs = 20000;
 constexpr int kStopWaitMs = 10000;
-
-// Found when the build was configured; not found, it is no absolute path.
-std::string libfaketime_path() {
-    const char* found = OMVAR_LIBFAKETIME;
-    return found[0] == '/' && access(found, R_OK) == 0 ? found : "";
-}
 
 // A local wall-clock time on one fixed day (a Tuesday); the agent runs in UTC.
 struct At {
@@ -116,41 +111,6 @@ std::vector<std::string> triggers_in(const std::string& dir) {
     return out;
 }
 
-// Starts a program with exactly this environment and the standard streams given;
-// no other descriptor of the test reaches it.
-pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& cwd,
-            const std::string& out_path, const std::string& err_path) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const std::string& e : env) {
-        envp.push_back(const_cast<char*>(e.c_str()));
-    }
-    envp.push_back(nullptr);
-
-    pid_t pid = fork();
-    if (pid != 0) {
-        return pid;
-    }
-    int in = open("/dev/null", O_RDONLY);
-    int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-        chdir(cwd.c_str()) != 0) {
-        _exit(126);
-    }
-    if (close_range(3, ~0U, 0) != 0) {
-        for (int fd = 3; fd < 4096; ++fd) {
-            close(fd);
-        }
-    }
-    execve(argv[0], argv.data(), envp.data());
-    _exit(127);
-}
-
 // A field of /proc/PID/status as a number, -1 if there is none.
 long status_number(pid_t pid, const std::string& key) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -205,7 +165,7 @@ class CronEndToEnd : public ::testing::Test {
             stop_engine(engine_ready(), kStopWaitMs);
         }
         if (own_engine_ > 0) {
-            stop_child(own_engine_);
+            stop_child(own_engine_, kStopWaitMs);
         }
         remove_engine_queue();
     }
@@ -298,20 +258,7 @@ class CronEndToEnd : public ::testing::Test {
     int stop_agent() {
         pid_t pid = agent_;
         agent_ = -1;
-        return stop_child(pid);
-    }
-
-    // SIGTERM, then the exit status; -1 if it had to be killed.
-    static int stop_child(pid_t pid) {
-        kill(pid, SIGTERM);
-        int status = 0;
-        bool exited = wait_until([&] { return waitpid(pid, &status, WNOHANG) == pid; }, kStopWaitMs);
-        if (!exited) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return stop_child(pid, kStopWaitMs);
     }
 
     // An engine that runs before the agent does, as after the product's start.

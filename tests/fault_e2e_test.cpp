@@ -6,8 +6,6 @@
 // boundary, so that its first minute tick comes at once; the engine stand-in is
 // started by the test from outside the install directory unless a test says so.
 #include <dirent.h>
-#include <fcntl.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -20,12 +18,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "crypt_test_support.h"
+#include "e2e_support.h"
 #include "standins/standin_control.h"
 #include "test_support.h"
 
@@ -34,56 +32,9 @@ namespace {
 
 constexpr uid_t kNobody = 65534;
 
-// Found when the build was configured; not found, it is no absolute path.
-std::string faketime_library() {
-    const char* found = OMVAR_LIBFAKETIME;
-    return found[0] == '/' && access(found, R_OK) == 0 ? found : "";
-}
-
 long ms_since(std::chrono::steady_clock::time_point t) {
     return static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t).count());
-}
-
-// Starts a program with extra environment entries, optionally as another user.
-pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-            const std::string& cwd, const std::string& stderr_path, uid_t as_user) {
-    pid_t child = fork();
-    if (child != 0) {
-        return child;
-    }
-    for (const auto& [name, value] : env) {
-        setenv(name.c_str(), value.c_str(), 1);
-    }
-    int err =
-        open(stderr_path.empty() ? "/dev/null" : stderr_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0666);
-    if (err >= 0) {
-        dup2(err, 2);
-        close(err);
-    }
-    if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
-        _exit(126);
-    }
-    if (as_user != 0 && (setgid(as_user) != 0 || setuid(as_user) != 0)) {
-        _exit(125);
-    }
-    std::vector<char*> args;
-    for (const std::string& a : argv) {
-        args.push_back(const_cast<char*>(a.c_str()));
-    }
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-}
-
-// Waits for the process to end; its exit code, -2 for a signal, -1 on a timeout.
-int wait_exit(pid_t pid, int timeout_ms) {
-    int status = 0;
-    bool done = wait_until([&] { return waitpid(pid, &status, WNOHANG) == pid; }, timeout_ms);
-    if (!done) {
-        return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
 }
 
 std::vector<std::string> zbs_in_scan_order(const std::string& dir) {
@@ -107,13 +58,7 @@ std::string request(const std::string& path) { return message_line(path + std::s
 class FaultE2e : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_FALSE(faketime_library().empty()) << "libfaketime is needed (package faketime)";
-        // A queue namespace of this test's own (the agent and engine inherit it):
-        // other test runs on the machine use the same queue name. Without the
-        // privilege for it the tests still work when nothing else runs.
-        if (unshare(CLONE_NEWIPC) != 0) {
-            std::fprintf(stderr, "note: no private IPC namespace, sharing the queue name\n");
-        }
+        ASSERT_FALSE(libfaketime_path().empty()) << "libfaketime is needed (package faketime)";
         remove_engine_queue();
         install_ = std::filesystem::canonical(dir_.path()).string() + "/install";
         aux_ = std::filesystem::canonical(dir_.path()).string() + "/aux";
@@ -156,27 +101,46 @@ class FaultE2e : public ::testing::Test {
         chmod((etc_ + "/" + name).c_str(), 0644);
     }
 
-    void start_engine(const std::map<std::string, std::string>& options, uid_t as_user = 0) {
-        std::map<std::string, std::string> env = options;
-        env["OMVAR_ENGINE_RECORD"] = record_;
-        env["OMVAR_ENGINE_READY"] = ready_;
-        engine_ = spawn({OMVAR_TEST_ENGINE, "background"}, env, aux_, "", as_user);
+    // The program itself, or for another user a copy that this user can reach.
+    std::string program_for(const char* program, uid_t user) {
+        if (user == 0) {
+            return program;
+        }
+        std::string why;
+        std::string copy = copy_for_user(program, dir_.file("programs"), user, &why);
+        EXPECT_FALSE(copy.empty()) << why;
+        return copy;
+    }
+
+    // options: "NAME=value" entries for the engine stand-in.
+    void start_engine(const std::vector<std::string>& options, uid_t as_user = 0) {
+        std::vector<std::string> env = options;
+        env.push_back("PATH=/usr/bin:/bin");
+        env.push_back("OMVAR_ENGINE_RECORD=" + record_);
+        env.push_back("OMVAR_ENGINE_READY=" + ready_);
+        const std::string engine = program_for(OMVAR_TEST_ENGINE, as_user);
+        ASSERT_FALSE(engine.empty());
+        engine_ = spawn({engine, "background"}, env, aux_, "/dev/null", "/dev/null", as_user);
         ASSERT_TRUE(wait_for_file(ready_, 3000)) << "engine stand-in did not start";
     }
 
     // The agent with its clock at `start` (local time, UTC); speed "" or "x10".
+    // extra_env: further "NAME=value" entries.
     pid_t start_agent(const std::string& start = "2026-01-05 02:00:58", const std::string& speed = "",
-                      uid_t as_user = 0) {
-        std::map<std::string, std::string> env = {
-            {"LD_PRELOAD", faketime_library()},
-            {"FAKETIME", "@" + start + (speed.empty() ? "" : " " + speed)},
-            {"FAKETIME_DONT_FAKE_MONOTONIC", "1"},
-            {"TZ", "UTC"},
+                      uid_t as_user = 0, const std::vector<std::string>& extra_env = {}) {
+        std::vector<std::string> env = {
+            "PATH=/usr/bin:/bin",
+            "LD_PRELOAD=" + libfaketime_path(),
+            "FAKETIME=@" + start + (speed.empty() ? "" : " " + speed),
+            "FAKETIME_DONT_FAKE_MONOTONIC=1",
+            "TZ=UTC",
             // A sanitized agent would refuse the preloaded clock library ahead of its runtime.
-            {"ASAN_OPTIONS", "verify_asan_link_order=0"},
+            "ASAN_OPTIONS=verify_asan_link_order=0",
         };
+        env.insert(env.end(), extra_env.begin(), extra_env.end());
+        const std::string agent = program_for(OMVAR_CRON_BINARY, as_user);
         started_ = std::chrono::steady_clock::now();
-        pid_t pid = spawn({OMVAR_CRON_BINARY, install_}, env, "/", agent_err_, as_user);
+        pid_t pid = spawn({agent, install_}, env, "/", "/dev/null", agent_err_, as_user);
         agents_.push_back(pid);
         return pid;
     }
@@ -210,7 +174,7 @@ TEST_F(FaultE2e, SlowEngineGetsEveryRequestAfterItsProbeInScanOrder) {
     for (int i = 0; i < 20; ++i) {
         write_schedule("job" + std::to_string(i) + ".zbs", "1 2 * * *");
     }
-    start_engine({{"OMVAR_ENGINE_READ_DELAY_MS", "100"}});
+    start_engine({"OMVAR_ENGINE_READ_DELAY_MS=100"});
     pid_t agent = start_agent();
 
     ASSERT_TRUE(wait_messages(40, 15000)) << messages().size() << " messages";
@@ -229,7 +193,7 @@ TEST_F(FaultE2e, EngineThatNeverReadsCannotHoldTheAgent) {
         write_schedule("job" + std::to_string(i) + ".zbs", "1 2 * * *");
     }
     // Room for one probe and one request; then every write has to give up.
-    start_engine({{"OMVAR_ENGINE_NO_READ", "1"}, {"OMVAR_ENGINE_MAXMSG", "2"}});
+    start_engine({"OMVAR_ENGINE_NO_READ=1", "OMVAR_ENGINE_MAXMSG=2"});
     pid_t agent = start_agent();
     // The tick is blocked in its writes now; a trigger waits for the next tick.
     write_file(etc_ + "/late.now", "");
@@ -281,9 +245,8 @@ TEST_F(FaultE2e, ScanDirectoryThatAppearsLateIsScannedFromTheNextMinute) {
     install_recorder(install_, "omvar-update1.exe");
     start_engine({});
     // Ten times fast: 01:56:00 comes after 0.3 s, 01:57:00 6 s later.
-    setenv("OMVAR_RECORDER_RECORD", (aux_ + "/updater.txt").c_str(), 1);
-    pid_t agent = start_agent("2026-01-05 01:55:57", "x10");
-    unsetenv("OMVAR_RECORDER_RECORD");
+    pid_t agent =
+        start_agent("2026-01-05 01:55:57", "x10", 0, {"OMVAR_RECORDER_RECORD=" + aux_ + "/updater.txt"});
 
     ASSERT_TRUE(wait_for_file(aux_ + "/updater.txt", 5000)) << "no updater start at minute 56";
     ASSERT_EQ(mkdir(etc_.c_str(), 0755), 0);
@@ -404,7 +367,7 @@ TEST_F(FaultE2e, StopRequestDuringABlockedTickEndsTheLoopAfterThatTick) {
     for (int i = 0; i < 3; ++i) {
         write_schedule("job" + std::to_string(i) + ".zbs", "1 2 * * *");
     }
-    start_engine({{"OMVAR_ENGINE_NO_READ", "1"}, {"OMVAR_ENGINE_MAXMSG", "2"}});
+    start_engine({"OMVAR_ENGINE_NO_READ=1", "OMVAR_ENGINE_MAXMSG=2"});
     const std::string pid_file = etc_ + "/omvarcrond.pid";
     pid_t agent = start_agent();
     // The first request fills the queue; the tick then waits on the next ones.
