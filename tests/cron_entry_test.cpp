@@ -359,8 +359,8 @@ TEST_F(Binary, ReportsReadyAndStoppingToTheServiceManager) {
     for (bool abstract : {false, true}) {
         SCOPED_TRACE(abstract ? "abstract" : "path");
         // Abstract names live in the network namespace: unique per test process.
-        const std::string name = abstract ? "@omvar-notify-test-" + std::to_string(getpid())
-                                          : logs_.file("notify");
+        const std::string name =
+            abstract ? "@omvar-notify-test-" + std::to_string(getpid()) : logs_.file("notify");
         int sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         ASSERT_GE(sock, 0);
         sockaddr_un addr{};

@@ -79,7 +79,8 @@ TEST_F(ZbsToolTest, OpensslConfigurationIsNotLoaded) {
     const std::string key_bytes = read_file(fresh.file("etc/omvar.ak"));
     ASSERT_EQ(key_bytes.size(), 4096u);
     EXPECT_NE(key_bytes, std::string(4096, '\0'));
-    ASSERT_TRUE(openssl_decrypt(key_from_file_bytes(key_bytes), scratch.file("new.zbs"), scratch.file("back")));
+    ASSERT_TRUE(
+        openssl_decrypt(key_from_file_bytes(key_bytes), scratch.file("new.zbs"), scratch.file("back")));
     EXPECT_EQ(read_file(scratch.file("back")), plain);
 }
 
