@@ -401,6 +401,28 @@ TEST_F(CronEndToEnd, TypicalScheduledBackupSendsOneProbeAndThePath) {
     EXPECT_FALSE(file_exists(etc("omvarcrond.pid")));
 }
 
+// The system's OpenSSL configuration is never loaded into the agent: under one
+// that breaks every configuration-loading program, the agent still creates its
+// key file from random bytes, decrypts a due schedule file and sends it.
+TEST_F(CronEndToEnd, OpensslConfigurationIsNotLoaded) {
+    const std::string conf = write_unloadable_openssl_conf(dir_.file("broken.cnf"));
+    ASSERT_FALSE(openssl_tool_encrypts_under(conf)) << "the configuration should break the openssl tool";
+    ASSERT_EQ(std::remove(etc("omvar.ak").c_str()), 0);
+    write_file(etc("first.zbs"), "evaluated first: creates the key file");
+    ASSERT_NO_FATAL_FAILURE(start_engine());
+    ASSERT_NO_FATAL_FAILURE(start_agent({1, 59, 59}, {"OPENSSL_CONF=" + conf}));
+
+    set_clock({2, 0, 0});
+    ASSERT_TRUE(wait_until([&] { return read_file(etc("omvar.ak")).size() == 4096; }, kTickWaitMs))
+        << read_file(agent_stderr());
+    write_schedule("nightly.zbs", "1 2 * * *", key_from_file_bytes(read_file(etc("omvar.ak"))));
+    ASSERT_NO_FATAL_FAILURE(step_until_messages({2, 1, 0}, 2));
+
+    EXPECT_EQ(messages(), (std::vector<std::string>{kProbe, request(etc("nightly.zbs"))}));
+    EXPECT_EQ(read_file(agent_stderr()), "");
+    EXPECT_EQ(stop_agent(), 0);
+}
+
 struct UpdaterCase {
     const char* name;
     bool scan_directory;

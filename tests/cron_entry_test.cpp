@@ -10,7 +10,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -129,7 +131,7 @@ struct Child {
 
 // Starts omvar-cron with args; its output goes to files in dir.
 Child start(const TempDir& dir, const std::string& name, const std::vector<std::string>& args,
-            const std::string& notify_socket = "") {
+            const char* notify_socket = nullptr) {
     Child child;
     child.out = dir.file(name + ".out");
     child.err = dir.file(name + ".err");
@@ -146,10 +148,10 @@ Child start(const TempDir& dir, const std::string& name, const std::vector<std::
         int err = open(child.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
-        if (notify_socket.empty()) {
+        if (notify_socket == nullptr) {
             unsetenv("NOTIFY_SOCKET");
         } else {
-            setenv("NOTIFY_SOCKET", notify_socket.c_str(), 1);
+            setenv("NOTIFY_SOCKET", notify_socket, 1);
         }
         execv(argv[0], argv.data());
         _exit(127);
@@ -352,30 +354,73 @@ TEST_F(Binary, HelpVersionAndUsageErrors) {
     EXPECT_FALSE(file_exists(pid_path()));
 }
 
+// The service manager's socket, at a path or at an abstract address ("@name").
 TEST_F(Binary, ReportsReadyAndStoppingToTheServiceManager) {
-    const std::string socket_path = logs_.file("notify");
-    int sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(sock, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    ASSERT_LT(socket_path.size(), sizeof addr.sun_path);
-    std::strcpy(addr.sun_path, socket_path.c_str());
-    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    timeval timeout{2, 0};
-    setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    auto receive = [&]() {
-        char message[256];
-        ssize_t n = recv(sock, message, sizeof message, 0);
-        return n > 0 ? std::string(message, static_cast<std::size_t>(n)) : std::string("<nothing>");
-    };
+    for (bool abstract : {false, true}) {
+        SCOPED_TRACE(abstract ? "abstract" : "path");
+        // Abstract names live in the network namespace: unique per test process.
+        const std::string name =
+            abstract ? "@omvar-notify-test-" + std::to_string(getpid()) : logs_.file("notify");
+        int sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        ASSERT_GE(sock, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        ASSERT_LT(name.size(), sizeof addr.sun_path);
+        std::memcpy(addr.sun_path, name.data(), name.size());
+        socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
+        if (abstract) {
+            addr.sun_path[0] = '\0';
+        } else {
+            length += 1;
+        }
+        ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), length), 0) << std::strerror(errno);
+        timeval timeout{2, 0};
+        setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        auto receive = [&]() {
+            char message[256];
+            ssize_t n = recv(sock, message, sizeof message, 0);
+            return n > 0 ? std::string(message, static_cast<std::size_t>(n)) : std::string("<nothing>");
+        };
 
-    Child agent = start(logs_, "agent", {dir_.path()}, socket_path);
-    EXPECT_EQ(receive(), "READY=1");
-    EXPECT_TRUE(wait_for_contents(pid_path(), pid_line(agent), 2000));
-    kill(agent.pid, SIGTERM);
-    EXPECT_EQ(receive(), "STOPPING=1");
-    EXPECT_EQ(exit_code(wait_exit(agent, 2000)), 0);
-    close(sock);
+        Child agent = start(logs_, "agent", {dir_.path()}, name.c_str());
+        EXPECT_EQ(receive(), "READY=1");
+        EXPECT_TRUE(wait_for_contents(pid_path(), pid_line(agent), 2000));
+        kill(agent.pid, SIGTERM);
+        EXPECT_EQ(receive(), "STOPPING=1");
+        EXPECT_EQ(exit_code(wait_exit(agent, 2000)), 0);
+        EXPECT_EQ(read_file(agent.err), "");
+        close(sock);
+        if (!abstract) {
+            unlink(name.c_str());
+        }
+    }
+}
+
+// A variable that names no listening socket is ignored: the agent runs and stops
+// as it does without one.
+TEST_F(Binary, UnusableNotifySocketIsIgnored) {
+    omvar::test::write_file(logs_.file("plain"), "not a socket\n");
+    const std::string unusable[] = {
+        "",
+        logs_.file("missing/notify"),
+        logs_.file("plain"),
+        "notify",  // relative
+        "@",       // an empty abstract name
+        "@omvar-notify-nobody-listens-" + std::to_string(getpid()),
+        "/" + std::string(300, 'x'),  // longer than a socket address holds
+        "@" + std::string(300, 'x'),
+        "vsock:2:999",
+        "\x01\x7f garbage",
+    };
+    for (const std::string& name : unusable) {
+        SCOPED_TRACE(name);
+        Child agent = start(logs_, "agent", {dir_.path()}, name.c_str());
+        EXPECT_TRUE(wait_for_contents(pid_path(), pid_line(agent), 2000));
+        kill(agent.pid, SIGTERM);
+        EXPECT_EQ(exit_code(wait_exit(agent, 2000)), 0);
+        EXPECT_EQ(read_file(agent.err), "");
+        EXPECT_FALSE(file_exists(pid_path()));
+    }
 }
 
 // An install directory of exactly `length` bytes below base, made of nested

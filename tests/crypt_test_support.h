@@ -48,4 +48,26 @@ inline bool openssl_decrypt(const std::string& key, const std::string& in, const
     return run_shell(command) == 0;
 }
 
+// An OpenSSL configuration that activates a provider that does not exist: a
+// libcrypto that loads it fails every cipher fetch (and, from OpenSSL 3.2 on,
+// its initialisation). Written to path; returns path.
+inline std::string write_unloadable_openssl_conf(const std::string& path) {
+    write_file(path,
+               "openssl_conf = omvar_init\n"
+               "[omvar_init]\n"
+               "providers = omvar_providers\n"
+               "[omvar_providers]\n"
+               "omvar_absent = omvar_absent_section\n"
+               "[omvar_absent_section]\n"
+               "activate = 1\n");
+    return path;
+}
+
+// Whether the openssl tool, which loads its configuration, can encrypt under
+// OPENSSL_CONF=conf: what a library that reads the configuration would do.
+inline bool openssl_tool_encrypts_under(const std::string& conf) {
+    return run_shell("echo x | OPENSSL_CONF=" + shell_quote(conf) + " openssl enc -aes-256-cbc -K " +
+                     std::string(64, '0') + " -iv " + std::string(32, '0') + " >/dev/null 2>&1") == 0;
+}
+
 }  // namespace omvar::test

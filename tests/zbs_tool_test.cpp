@@ -52,6 +52,38 @@ class ZbsToolTest : public ::testing::Test {
     }
 };
 
+// The system's OpenSSL configuration is never read: under one that breaks every
+// configuration-loading program, the tool still reads, writes and creates keys.
+TEST_F(ZbsToolTest, OpensslConfigurationIsNotLoaded) {
+    const std::string conf = write_unloadable_openssl_conf(scratch.file("broken.cnf"));
+    ASSERT_FALSE(openssl_tool_encrypts_under(conf)) << "the configuration should break the openssl tool";
+    ASSERT_TRUE(openssl_tool_encrypts_under(scratch.file("absent.cnf")));
+
+    const std::string plain = "# Omvar Backup Schedule\nschedule=0 2 * * *\n";
+    const std::string job = schedule_file("job.zbs", plain, use_known_key());
+    write_file(scratch.file("new.txt"), plain);
+    TempDir fresh;  // no key file yet: encrypt creates one from random bytes
+    ASSERT_EQ(mkdir(fresh.file("etc").c_str(), 0755), 0);
+
+    ASSERT_EQ(setenv("OPENSSL_CONF", conf.c_str(), 1), 0);
+    ToolRun check = zbs({"check", job, "--at", "2026-03-10 02:00", "--install-dir", install.path()});
+    ToolRun decrypt = zbs({"decrypt", job, "--install-dir", install.path()});
+    ToolRun encrypt = zbs({"encrypt", "new.txt", "new.zbs", "--install-dir", fresh.path()});
+    unsetenv("OPENSSL_CONF");
+
+    EXPECT_EQ(check.rc, 0) << check.err;
+    EXPECT_NE(check.out.find("0 2 * * *"), std::string::npos) << check.out;
+    EXPECT_EQ(decrypt.rc, 0) << decrypt.err;
+    EXPECT_EQ(decrypt.out, plain);
+    ASSERT_EQ(encrypt.rc, 0) << encrypt.err;
+    const std::string key_bytes = read_file(fresh.file("etc/omvar.ak"));
+    ASSERT_EQ(key_bytes.size(), 4096u);
+    EXPECT_NE(key_bytes, std::string(4096, '\0'));
+    ASSERT_TRUE(
+        openssl_decrypt(key_from_file_bytes(key_bytes), scratch.file("new.zbs"), scratch.file("back")));
+    EXPECT_EQ(read_file(scratch.file("back")), plain);
+}
+
 TEST_F(ZbsToolTest, EncryptCreatesTheKeyLikeTheAgentAndOpensslReadsTheResult) {
     std::string plain("# Omvar Backup Schedule\nschedule=0 2 * * *\r\nblob=\0\x01\xff", 51);
     write_file(scratch.file("job.txt"), plain);

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "agent/crypt/crypto_init.h"
 #include "agent/crypt/key_file.h"
 
 namespace omvar::crypt {
@@ -43,6 +44,9 @@ bool write_bytes(EncryptedStream* s, int count) {
 
 int estream_open(EncryptedStream* stream, std::FILE* file, int encrypt) {
     std::memset(stream, 0, sizeof *stream);
+    if (crypto_library_init() != 0) {
+        return -1;
+    }
     unsigned char key[kScheduleKeySize];
     if (load_schedule_key(key) != 0) {
         return -1;

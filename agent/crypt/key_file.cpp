@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstring>
 
+#include "agent/crypt/crypto_init.h"
 #include "agent/platform/platform.h"
 
 namespace omvar::crypt {
@@ -76,6 +77,10 @@ int write_all(int fd, const void* data, long length) {
 }
 
 int create_key_file() {
+    // Before the file exists: a library that cannot start must not leave an empty one.
+    if (crypto_library_init() != 0) {
+        return -1;
+    }
     int fd = platform::file_create_exclusive(kKeyFilePath);
     if (fd < 0) {
         return -1;

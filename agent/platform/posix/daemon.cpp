@@ -1,5 +1,4 @@
 #include <signal.h>
-#include <systemd/sd-daemon.h>
 
 #include "agent/platform/daemon.h"
 
@@ -35,10 +34,5 @@ void install_stop_signals(std::atomic<int>* run_flag) {
     sigaction(SIGHUP, &ignore, nullptr);
     sigaction(SIGPIPE, &ignore, nullptr);
 }
-
-// Without NOTIFY_SOCKET these do nothing.
-void notify_ready() { sd_notify(0, "READY=1"); }
-
-void notify_stopping() { sd_notify(0, "STOPPING=1"); }
 
 }  // namespace omvar::platform
