@@ -104,6 +104,8 @@ int parse(int argc, char** argv, Options* options, bool* done) {
                                    value != nullptr ? value : "nothing");
             }
             options->has_from = true;
+        } else if (!only_positionals && std::strcmp(arg, "--json") == 0) {
+            options->json = true;
         } else if (!only_positionals && option_value("-n", argc, argv, &i, &value)) {
             if (value == nullptr || !parse_count(value, &options->count)) {
                 return usage_error("-n needs a count from 1 to 1000000, not %s",
@@ -111,8 +113,9 @@ int parse(int argc, char** argv, Options* options, bool* done) {
             }
             options->has_count = true;
         } else if (!only_positionals && arg[0] == '-' &&
-                   ((arg[1] != '\0' && options->command != "next") || arg[1] == '-')) {
-            // next takes expressions such as "-5 * * * *"; "--x" is an option everywhere.
+                   ((arg[1] != '\0' && options->command != "next" && options->command != "explain") ||
+                    arg[1] == '-')) {
+            // next and explain take expressions such as "-5 * * * *"; "--x" is an option everywhere.
             return usage_error("unknown option %s", arg);
         } else if (options->command.empty()) {
             options->command = arg;
@@ -131,12 +134,14 @@ int check_shape(const Options& o) {
         int args;
         bool at;
         bool next_options;
+        bool from;
+        bool json;
     };
     static const Shape kShapes[] = {
-        {"encrypt", 2, false, false},
-        {"decrypt", 1, false, false},
-        {"check", 1, true, false},
-        {"next", 1, false, true},
+        {"encrypt", 2, false, false, false, false}, {"decrypt", 1, false, false, false, false},
+        {"check", 1, true, false, false, false},    {"next", 1, false, true, true, false},
+        {"list", 0, false, false, true, true},      {"status", 0, false, false, false, true},
+        {"explain", 1, false, false, true, true},
     };
     if (o.command.empty()) {
         return usage_error("%s", "no command given");
@@ -151,8 +156,14 @@ int check_shape(const Options& o) {
         if (o.has_at && !shape.at) {
             return usage_error("--at belongs to check, not %s", shape.command);
         }
-        if ((o.has_from || o.has_count) && !shape.next_options) {
-            return usage_error("-n and --from belong to next, not %s", shape.command);
+        if (o.has_count && !shape.next_options) {
+            return usage_error("-n belongs to next, not %s", shape.command);
+        }
+        if (o.has_from && !shape.from) {
+            return usage_error("--from belongs to next, list and explain, not %s", shape.command);
+        }
+        if (o.json && !shape.json) {
+            return usage_error("--json belongs to list, status and explain, not %s", shape.command);
         }
         return kExitOk;
     }
@@ -179,7 +190,7 @@ int main(int argc, char** argv) {
     // user stands must keep meaning what they meant.
     std::error_code error;
     bool next_on_expression =
-        options.command == "next" &&
+        (options.command == "next" || options.command == "explain") &&
         omvar::platform::file_status(options.args[0].c_str()) != omvar::platform::FileStatus::kExists;
     if (!next_on_expression) {
         for (int i = 0; i < options.arg_count; ++i) {
@@ -198,6 +209,15 @@ int main(int argc, char** argv) {
     }
     if (options.command == "check") {
         return run_check(options);
+    }
+    if (options.command == "list") {
+        return run_list(options);
+    }
+    if (options.command == "status") {
+        return run_status(options);
+    }
+    if (options.command == "explain") {
+        return run_explain(options);
     }
     return run_next(options);
 }

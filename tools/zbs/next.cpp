@@ -2,25 +2,11 @@
 #include <cstdio>
 #include <string>
 
-#include "agent/cron/schedule.h"
 #include "agent/platform/platform.h"
+#include "tools/zbs/timeline.h"
 #include "tools/zbs/zbs.h"
 
 namespace omvar::zbs {
-
-namespace {
-
-// The first minute boundary at or after t, as the agent's tick clock finds it:
-// in local time, so that a zone with an offset of odd seconds lines up too.
-platform::Seconds first_boundary(platform::Seconds t) {
-    std::tm local{};
-    if (!platform::clock_to_local(t, &local) || local.tm_sec == 0) {
-        return t;
-    }
-    return t + 60 - local.tm_sec % 60;
-}
-
-}  // namespace
 
 int run_next(const Options& options) {
     std::string expression = options.args[0];
@@ -47,15 +33,19 @@ int run_next(const Options& options) {
     // Seconds since the epoch do not jump: a repeated local hour is walked twice,
     // a skipped one not at all, exactly as the agent's minute ticks see them.
     const platform::Seconds start = first_boundary(options.has_from ? options.from : platform::clock_now());
-    const platform::Seconds end = start + kNextHorizon;
+    const Zone zone = zone_around(start);
+    const ExpressionRead read = read_expression(expression);
+    for (const Warning& warning : all_warnings(read, zone, start)) {
+        fail(kExitOk, "warning: %s", shown(warning_text(warning)).c_str());
+    }
+    const DueSets sets = due_sets(read);
     long found = 0;
-    for (platform::Seconds t = start; t < end && found < options.count; t += 60) {
-        std::tm local{};
-        if (platform::clock_to_local(t, &local) && cron::match_schedule(expression.c_str(), &local) == 1) {
-            std::printf("%04lld-%02d-%02d %02d:%02d\n", static_cast<long long>(local.tm_year) + 1900,
-                        local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min);
-            ++found;
+    for (platform::Seconds t = start, due = 0; found < options.count; t = due + 60) {
+        if (!next_due(sets, zone, t, &due) || due >= start + kNextHorizon) {
+            break;
         }
+        std::printf("%s\n", format_local_minute(due).c_str());
+        ++found;
     }
     if (std::fflush(stdout) != 0) {
         return fail(kExitUsage, "cannot write to standard output");
