@@ -111,6 +111,18 @@ bool has_digit(const std::string& text) {
 
 bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
+std::string printable(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c == '\t') {
+            out += "\\t";
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 // What the item's text promises and the reading does not keep; "" when nothing.
 std::string misreading(int f, const ItemRead& item) {
     const std::string& t = item.text;
@@ -119,7 +131,7 @@ std::string misreading(int f, const ItemRead& item) {
         return "";
     }
     const std::string value = r.has_number ? number_text(r.number) : "nothing";
-    const std::string reads = "\"" + t + "\" reads as " + value;
+    const std::string reads = "\"" + printable(t) + "\" reads as " + value;
     const std::string rest = t.substr(r.consumed);
     const bool digits = has_digit(t.substr(0, r.consumed));
     if (t[0] == '*' || (digits && rest[0] == '/')) {
@@ -162,17 +174,6 @@ std::string out_of_range(int f, long long value, long long from_year) {
     }
 }
 
-std::string printable(const std::string& text) {
-    std::string out;
-    for (unsigned char c : text) {
-        if (c == '\t') {
-            out += "\\t";
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -251,7 +252,9 @@ std::vector<Warning> text_warnings(const ExpressionRead& read, long long from_ye
         return out;
     }
     if (read.too_long) {
+        // Nothing of it is read, so nothing else about it matters.
         out.push_back({"", "", "the expression is 1024 bytes or longer: the agent never matches it"});
+        return out;
     }
     if (read.expression.find('\0') != std::string::npos) {
         out.push_back({"", "", "a NUL byte ends the expression: the agent reads nothing after it"});
