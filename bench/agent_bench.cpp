@@ -155,7 +155,7 @@ const Install& install() {
         std::string name = f.dir + "/etc/job" + std::to_string(i) + ".zbs";
         std::string text = "# Omvar Backup Schedule 1\njob=job" + std::to_string(i) + "\nsource=C:\\Data\\" +
                            std::to_string(i) + "\ntarget=D:\\Backup\n" +
-                           (i % kDueEvery == 0                 ? "schedule=0 2 * * *\r\n"
+                           (i % kDueEvery == 0               ? "schedule=0 2 * * *\r\n"
                             : i % kDueEvery == kDueEvery / 2 ? "schedule=0 0 * * 2020\r\n"  // never due
                                                              : "schedule=30 3 * * *\r\n") +
                            "retain=7\n";

@@ -54,7 +54,8 @@ class JsonReader {
     explicit JsonReader(const std::string& text) : s_(text) {}
 
     void blank() {
-        while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\n' || s_[pos_] == '\t' || s_[pos_] == '\r')) {
+        while (pos_ < s_.size() &&
+               (s_[pos_] == ' ' || s_[pos_] == '\n' || s_[pos_] == '\t' || s_[pos_] == '\r')) {
             ++pos_;
         }
     }
@@ -102,14 +103,30 @@ class JsonReader {
             }
             char e = s_[pos_++];
             switch (e) {
-                case '"': *out += '"'; break;
-                case '\\': *out += '\\'; break;
-                case '/': *out += '/'; break;
-                case 'b': *out += '\b'; break;
-                case 'f': *out += '\f'; break;
-                case 'n': *out += '\n'; break;
-                case 'r': *out += '\r'; break;
-                case 't': *out += '\t'; break;
+                case '"':
+                    *out += '"';
+                    break;
+                case '\\':
+                    *out += '\\';
+                    break;
+                case '/':
+                    *out += '/';
+                    break;
+                case 'b':
+                    *out += '\b';
+                    break;
+                case 'f':
+                    *out += '\f';
+                    break;
+                case 'n':
+                    *out += '\n';
+                    break;
+                case 'r':
+                    *out += '\r';
+                    break;
+                case 't':
+                    *out += '\t';
+                    break;
                 case 'u': {
                     if (pos_ + 4 > s_.size()) {
                         return false;

@@ -46,9 +46,10 @@ class ZbsListTest : public ::testing::Test {
         key = key_from_file_bytes(bytes);
     }
 
-    ToolRun zbs(const std::vector<std::string>& args, const std::string& tz = "UTC", const std::string& prefix = "") {
-        std::string command =
-            "cd " + shell_quote(scratch.path()) + " && TZ=" + shell_quote(tz) + " " + prefix + shell_quote(OMVAR_ZBS_BINARY);
+    ToolRun zbs(const std::vector<std::string>& args, const std::string& tz = "UTC",
+                const std::string& prefix = "") {
+        std::string command = "cd " + shell_quote(scratch.path()) + " && TZ=" + shell_quote(tz) + " " +
+                              prefix + shell_quote(OMVAR_ZBS_BINARY);
         for (const auto& arg : args) {
             command += " " + shell_quote(arg);
         }
@@ -59,7 +60,8 @@ class ZbsListTest : public ::testing::Test {
         return run;
     }
 
-    void schedule(const std::string& dir, const std::string& name, const std::string& plain, const std::string& with_key) {
+    void schedule(const std::string& dir, const std::string& name, const std::string& plain,
+                  const std::string& with_key) {
         write_file(scratch.file("plain"), plain);
         ASSERT_TRUE(openssl_encrypt(with_key, scratch.file("plain"), dir + "/" + name)) << name;
     }
@@ -68,7 +70,8 @@ class ZbsListTest : public ::testing::Test {
     }
 
     Json list_json(const std::string& dir, const std::string& prefix = "") {
-        ToolRun run = zbs({"list", "--json", "--from", "2027-01-01 00:00", "--install-dir", dir}, "UTC", prefix);
+        ToolRun run =
+            zbs({"list", "--json", "--from", "2027-01-01 00:00", "--install-dir", dir}, "UTC", prefix);
         Json doc;
         EXPECT_TRUE(JsonReader::parse(run.out, &doc)) << run.out << run.err;
         return doc;
@@ -126,7 +129,8 @@ TEST_F(ZbsListTest, EveryKindOfEntryGetsItsState) {
     };
     EXPECT_EQ(states(doc), expected);
     if (!can_lock) {
-        std::fprintf(stderr, "note: running as root without setpriv: the unreadable state was not produced\n");
+        std::fprintf(stderr,
+                     "note: running as root without setpriv: the unreadable state was not produced\n");
     }
     for (const Json& row : doc["schedules"].items) {
         SCOPED_TRACE(row["name"].text);
@@ -200,9 +204,10 @@ TEST_F(ZbsListTest, AMissingKeyIsReportedNeverMade) {
 
     ToolRun run = zbs({"list", "--install-dir", install.path()});
     EXPECT_EQ(run.rc, 1);
-    EXPECT_NE(run.out.find("no key file: the agent creates one at its first schedule file, and every existing "
-                           "schedule file then fails"),
-              std::string::npos)
+    EXPECT_NE(
+        run.out.find("no key file: the agent creates one at its first schedule file, and every existing "
+                     "schedule file then fails"),
+        std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find("nightly.zbs: no-key"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("folder.zbs: directory"), std::string::npos) << run.out;
@@ -256,7 +261,8 @@ TEST_F(ZbsListTest, ExplainReadsFieldByFieldAndWarns) {
         std::vector<std::string> out_has;
     };
     const Case cases[] = {
-        {"30 8 mon,fri * *", 0,
+        {"30 8 mon,fri * *",
+         0,
          {"in words: at minute 30 of hour 8, on Mondays and Fridays, in every month, in every year\n",
           "next: 2027-01-01 08:30\nnext: 2027-01-04 08:30\nnext: 2027-01-08 08:30\n"}},
         {"30 8 Monday * *", 1, {"warning: day \"Monday\": \"Monday\" reads as 0", "next: never\n"}},
@@ -274,11 +280,12 @@ TEST_F(ZbsListTest, ExplainReadsFieldByFieldAndWarns) {
     }
     // A schedule file is read with the installation's key; it is never created.
     schedule("nightly.zbs", "30 2 * * *");
-    ToolRun run = zbs({"explain", install.file("etc/nightly.zbs"), "--from", "2027-01-01 00:00", "--install-dir",
-                       install.path()},
+    ToolRun run = zbs({"explain", install.file("etc/nightly.zbs"), "--from", "2027-01-01 00:00",
+                       "--install-dir", install.path()},
                       "Europe/Berlin");
     EXPECT_EQ(run.rc, 0) << run.err;
-    EXPECT_NE(run.out.find("warning: not run on 2027-03-28: 02:30 does not exist in Europe/Berlin"), std::string::npos)
+    EXPECT_NE(run.out.find("warning: not run on 2027-03-28: 02:30 does not exist in Europe/Berlin"),
+              std::string::npos)
         << run.out;
 }
 
@@ -294,7 +301,8 @@ TEST_F(ZbsListTest, JsonDocumentsHaveTheDocumentedKeys) {
     ASSERT_EQ(doc["schedules"].items.size(), 2u);
     bool saw_bad_name = false;
     for (const Json& row : doc["schedules"].items) {
-        EXPECT_EQ(row.keys(), (std::vector<std::string>{"name", "state", "expression", "next", "previous", "warnings"}));
+        EXPECT_EQ(row.keys(),
+                  (std::vector<std::string>{"name", "state", "expression", "next", "previous", "warnings"}));
         saw_bad_name = saw_bad_name || row["name"].text == "bad\xff.zbs";  // \udcff decodes to the byte
         for (const Json& w : row["warnings"].items) {
             EXPECT_EQ(w.keys(), (std::vector<std::string>{"field", "item", "message"}));
@@ -330,10 +338,11 @@ TEST_F(ZbsListTest, JsonDocumentsHaveTheDocumentedKeys) {
 
 TEST_F(ZbsListTest, CheckAndNextCarryTheWarnings) {
     schedule("jan.zbs", "0 2 * Jan *");
-    ToolRun run = zbs({"check", install.file("etc/jan.zbs"), "--at", "2027-01-05 02:00", "--install-dir",
-                       install.path()});
+    ToolRun run = zbs(
+        {"check", install.file("etc/jan.zbs"), "--at", "2027-01-05 02:00", "--install-dir", install.path()});
     EXPECT_EQ(run.rc, 0) << run.err;
-    EXPECT_NE(run.out.find("warning: month \"Jan\": \"Jan\" reads as 0 (January)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("warning: month \"Jan\": \"Jan\" reads as 0 (January)"), std::string::npos)
+        << run.out;
 
     // next keeps its standard output to the date lines; the warnings go to standard error.
     run = zbs({"next", "0 2 * Jan *", "-n", "2", "--from", "2027-01-01 00:00"});

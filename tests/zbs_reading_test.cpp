@@ -55,7 +55,8 @@ std::tm record(const long long values[5], int weekday) {
 }
 
 bool reading_matches(const ExpressionRead& read, const std::tm& t) {
-    const long long values[5] = {t.tm_min, t.tm_hour, t.tm_mday, t.tm_mon, static_cast<long long>(t.tm_year) + 1900};
+    const long long values[5] = {t.tm_min, t.tm_hour, t.tm_mday, t.tm_mon,
+                                 static_cast<long long>(t.tm_year) + 1900};
     if (read.too_long) {
         return false;
     }
@@ -108,7 +109,8 @@ TEST(ZbsReading, AgreesWithTheMatcherOverTheExpressionTable) {
     for (const auto& c : test::schedule_cases::kCases) {
         expect_agreement(c.expression);
         const ExpressionRead read = read_expression(c.expression);
-        EXPECT_EQ(cron::match_schedule(c.expression, &c.when) == 1, reading_matches(read, c.when)) << c.expression;
+        EXPECT_EQ(cron::match_schedule(c.expression, &c.when) == 1, reading_matches(read, c.when))
+            << c.expression;
     }
     expect_agreement(std::string(1023, '*'));
     expect_agreement("0 2 * * *" + std::string(1014, ' '));
@@ -132,7 +134,8 @@ TEST(ZbsReading, AgreesWithTheMatcherOverTheFuzzCorpus) {
         t.tm_wday = wild ? reader.int32() : reader.byte() % 7;
         const std::string expression = reader.rest_as_c_string();
         SCOPED_TRACE(entry.path().filename().string());
-        EXPECT_EQ(cron::match_schedule(expression.c_str(), &t) == 1, reading_matches(read_expression(expression), t));
+        EXPECT_EQ(cron::match_schedule(expression.c_str(), &t) == 1,
+                  reading_matches(read_expression(expression), t));
         expect_agreement(expression);
         ++inputs;
     }
@@ -180,8 +183,10 @@ TEST(ZbsReading, WordsSayWhatIsCompared) {
         {"0,30 0 1,15 11 2027",
          "at minutes 0 and 30 of hour 0, on days 1 and 15 of the month, in December, in 2027"},
         {"* 2,3,4 Mon,15 0 *",
-         "every minute of hours 2, 3 and 4, on Mondays and on day 15 of the month, in January, in every year"},
-        {"0 2 * 12,1 2026,2027", "at minute 0 of hour 2, on every day, in February and month 12, in 2026 and 2027"},
+         "every minute of hours 2, 3 and 4, on Mondays and on day 15 of the month, in January, in every "
+         "year"},
+        {"0 2 * 12,1 2026,2027",
+         "at minute 0 of hour 2, on every day, in February and month 12, in 2026 and 2027"},
         {"99999999999 2 * * *", "at no minute of hour 2, on every day, in every month, in every year"},
     };
     for (const Case& c : cases) {
@@ -218,8 +223,10 @@ TEST(ZbsReading, WarningsNameTheFieldAndTheItem) {
         {"-1 2 * * *", {{"minute", "-1", "minute -1 never comes"}}},
         {"0 2 * * 2025", {{"year", "2025", "year 2025 is already past"}}},
         {"99999999999 2 * * *", {{"minute", "99999999999", "too large"}}},
-        {"5  * * * *", {{"hour", "", "two blanks in a row"}, {"", "*", "text after the fifth field is ignored"}}},
-        {" 5 * * * *", {{"minute", "", "a leading blank"}, {"", "*", "text after the fifth field is ignored"}}},
+        {"5  * * * *",
+         {{"hour", "", "two blanks in a row"}, {"", "*", "text after the fifth field is ignored"}}},
+        {" 5 * * * *",
+         {{"minute", "", "a leading blank"}, {"", "*", "text after the fifth field is ignored"}}},
         {"5 * * *", {{"year", "", "only 4 of five fields"}}},
         {"0 2 * * * weekly", {{"", "weekly", "text after the fifth field is ignored"}}},
         {"0\t2 * * * *",
@@ -259,13 +266,16 @@ TEST(ZbsJson, StringsAreValidJsonForAnyBytes) {
         {"a\"b\\c", "\"a\\\"b\\\\c\""},
         {"tab\there\nline", "\"tab\\there\\nline\""},
         {std::string("a\0b\x1f\x7f", 5), "\"a\\u0000b\\u001f\\u007f\""},
-        {"w\xc3\xb6" "chentlich", "\"w\xc3\xb6" "chentlich\""},  // valid UTF-8 stays
+        {"w\xc3\xb6"
+         "chentlich",
+         "\"w\xc3\xb6"
+         "chentlich\""},  // valid UTF-8 stays
         {"\xf0\x9f\x92\xbe", "\"\xf0\x9f\x92\xbe\""},
-        {"bad\xff", "\"bad\\udcff\""},                         // not UTF-8: surrogate escape
-        {"\xc3", "\"\\udcc3\""},                               // a lead byte alone
-        {"\xc3(", "\"\\udcc3(\""},                             // a lead byte without its continuation
-        {"\xc0\xaf", "\"\\udcc0\\udcaf\""},                    // overlong
-        {"\xed\xa0\x80", "\"\\udced\\udca0\\udc80\""},         // an encoded surrogate
+        {"bad\xff", "\"bad\\udcff\""},                             // not UTF-8: surrogate escape
+        {"\xc3", "\"\\udcc3\""},                                   // a lead byte alone
+        {"\xc3(", "\"\\udcc3(\""},                                 // a lead byte without its continuation
+        {"\xc0\xaf", "\"\\udcc0\\udcaf\""},                        // overlong
+        {"\xed\xa0\x80", "\"\\udced\\udca0\\udc80\""},             // an encoded surrogate
         {"\xf4\x90\x80\x80", "\"\\udcf4\\udc90\\udc80\\udc80\""},  // beyond U+10FFFF
         {"\x80", "\"\\udc80\""},
     };

@@ -215,7 +215,8 @@ TEST(ZbsStatus, TheEnginesQueueMustBelongToRootOrTheAgentsUser) {
     if (geteuid() == 0 && fchown(queue, 12345, 12345) == 0) {
         doc = installation.status(&rc);
         EXPECT_EQ((*find_check(doc, "engine-channel"))["level"].text, "fail");
-        EXPECT_NE((*find_check(doc, "engine-channel"))["detail"].text.find("belongs to user 12345"), std::string::npos);
+        EXPECT_NE((*find_check(doc, "engine-channel"))["detail"].text.find("belongs to user 12345"),
+                  std::string::npos);
     }
     mq_close(queue);
     mq_unlink("/omvarbackup");

@@ -79,7 +79,8 @@ TextSpan take_field(char** cursor) {
 
 TextSpan next_field(const char** cursor, const char* end, bool* had_blank) {
     const char* start = *cursor;
-    const char* blank = static_cast<const char*>(std::memchr(start, ' ', static_cast<std::size_t>(end - start)));
+    const char* blank =
+        static_cast<const char*>(std::memchr(start, ' ', static_cast<std::size_t>(end - start)));
     if (had_blank != nullptr) {
         *had_blank = blank != nullptr;
     }

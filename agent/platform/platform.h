@@ -146,7 +146,6 @@ struct MailslotOps {
 void set_mailslot_ops(const MailslotOps* ops);
 const MailslotOps& system_mailslot_ops();
 
-
 // ---------------------------------------------------------------- inspection
 // Read-only looks at what the agent would meet, for the tools that explain it.
 // None of these creates, changes or takes anything.

@@ -101,7 +101,8 @@ TEST_F(WinZbs, ListReportsAMissingKeyWithoutMakingOne) {
 TEST_F(WinZbs, ExplainReadsAsTheAgentReads) {
     wintest::RunResult run = zbs("explain \"30 8 mon,fri * *\" --from \"2027-01-01 00:00\"");
     EXPECT_EQ(run.exit_code, 0u) << run.output;
-    EXPECT_NE(run.output.find("in words: at minute 30 of hour 8, on Mondays and Fridays, in every month, in every year"),
+    EXPECT_NE(run.output.find(
+                  "in words: at minute 30 of hour 8, on Mondays and Fridays, in every month, in every year"),
               std::string::npos)
         << run.output;
     EXPECT_NE(run.output.find("next: 2027-01-01 08:30\r\nnext: 2027-01-04 08:30\r\nnext: 2027-01-08 08:30"),

@@ -215,25 +215,13 @@ bool ends_with_zbs(const std::string& path) {
     return tail == ".zbs";
 }
 
-std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7f || c == '"' || c == '\\') {
-            static const char kDigits[] = "0123456789abcdef";
-            out += "\\x";
-            out += kDigits[c >> 4];
-            out += kDigits[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
+namespace {
 
-std::string shown(const std::string& text) {
+// Control bytes, and with quoting also '"' and '\\', as \xNN.
+std::string escaped(const std::string& text, bool quoting) {
     std::string out;
     for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7f) {
+        if (c < 0x20 || c == 0x7f || (quoting && (c == '"' || c == '\\'))) {
             static const char kDigits[] = "0123456789abcdef";
             out += "\\x";
             out += kDigits[c >> 4];
@@ -244,5 +232,11 @@ std::string shown(const std::string& text) {
     }
     return out;
 }
+
+}  // namespace
+
+std::string quoted(const std::string& text) { return "\"" + escaped(text, true) + "\""; }
+
+std::string shown(const std::string& text) { return escaped(text, false); }
 
 }  // namespace omvar::zbs

@@ -32,16 +32,18 @@ std::string json_reads_as(const ItemRead& item) {
     return item.reading.kind == cron::ItemKind::kNumber ? value : json_string(value);
 }
 
-void print_json(const ExpressionRead& read, const std::vector<std::string>& due, const std::vector<Warning>& warnings) {
+void print_json(const ExpressionRead& read, const std::vector<std::string>& due,
+                const std::vector<Warning>& warnings) {
     std::string out = "{\"expression\":" + json_string(read.expression) + ",\"fields\":[";
     for (int f = 0; f < cron::kFieldCount; ++f) {
         const FieldRead& field = read.fields[f];
         out += (f == 0 ? "" : ",");
-        out += "{\"name\":" + json_string(kFieldNames[f]) + ",\"text\":" + json_string(field.text) + ",\"items\":[";
+        out += "{\"name\":" + json_string(kFieldNames[f]) + ",\"text\":" + json_string(field.text) +
+               ",\"items\":[";
         for (std::size_t i = 0; i < field.items.size(); ++i) {
             out += (i == 0 ? "" : ",");
-            out += "{\"text\":" + json_string(field.items[i].text) + ",\"reads_as\":" + json_reads_as(field.items[i]) +
-                   "}";
+            out += "{\"text\":" + json_string(field.items[i].text) +
+                   ",\"reads_as\":" + json_reads_as(field.items[i]) + "}";
         }
         out += "]}";
     }
@@ -53,11 +55,13 @@ void print_json(const ExpressionRead& read, const std::vector<std::string>& due,
     std::fputs(out.c_str(), stdout);
 }
 
-void print_text(const ExpressionRead& read, const std::vector<std::string>& due, const std::vector<Warning>& warnings) {
+void print_text(const ExpressionRead& read, const std::vector<std::string>& due,
+                const std::vector<Warning>& warnings) {
     std::printf("expression: %s\n", quoted(read.expression).c_str());
     for (int f = 0; f < cron::kFieldCount; ++f) {
         const FieldRead& field = read.fields[f];
-        std::printf("%-7s %s reads as %s\n", kFieldNames[f], quoted(field.text).c_str(), items_text(field).c_str());
+        std::printf("%-7s %s reads as %s\n", kFieldNames[f], quoted(field.text).c_str(),
+                    items_text(field).c_str());
     }
     std::printf("in words: %s\n", describe(read).c_str());
     if (due.empty()) {
@@ -74,35 +78,17 @@ void print_text(const ExpressionRead& read, const std::vector<std::string>& due,
 }  // namespace
 
 int run_explain(const Options& options) {
-    std::string expression = options.args[0];
-    if (platform::file_status(expression.c_str()) == platform::FileStatus::kExists) {
-        const std::string path = expression;
-        int result = prepare_key(options);
-        if (result != kExitOk) {
-            return result;
-        }
-        std::string reason;
-        result = read_schedule_expression(path, &expression, &reason);
-        if (result == kExitInvalid) {
-            return fail(result, "%s: not a schedule file: %s", path.c_str(), reason.c_str());
-        }
-        if (result != kExitOk) {
-            return result;
-        }
+    std::string expression;
+    int result = expression_argument(options, &expression);
+    if (result != kExitOk) {
+        return result;
     }
     const platform::Seconds start = first_boundary(options.has_from ? options.from : platform::clock_now());
     const Zone zone = zone_around(start);
     const ExpressionRead read = read_expression(expression);
-    const DueSets sets = due_sets(read);
     std::vector<std::string> due;
-    platform::Seconds t = start;
-    for (int i = 0; i < kShownDueMinutes; ++i) {
-        platform::Seconds found = 0;
-        if (!next_due(sets, zone, t, &found) || found >= start + kNextHorizon) {
-            break;
-        }
-        due.push_back(format_local_minute(found));
-        t = found + 60;
+    for (platform::Seconds t : due_minutes(due_sets(read), zone, start, kShownDueMinutes)) {
+        due.push_back(format_local_minute(t));
     }
     const std::vector<Warning> warnings = all_warnings(read, zone, start);
     if (options.json) {

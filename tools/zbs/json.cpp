@@ -105,5 +105,4 @@ std::string warnings_json(const std::vector<Warning>& warnings) {
     return out + "]";
 }
 
-
 }  // namespace omvar::zbs

@@ -94,7 +94,8 @@ void print_text(const ScanReport& report) {
     for (std::size_t i = 0; i < report.mail.size() && i < kMailNamesShown; ++i) {
         std::printf("%s%s", i == 0 ? " (" : ", ", shown(report.mail[i]).c_str());
     }
-    std::printf("%s%s\n", report.mail.size() > kMailNamesShown ? ", ..." : "", report.mail.empty() ? "" : ")");
+    std::printf("%s%s\n", report.mail.size() > kMailNamesShown ? ", ..." : "",
+                report.mail.empty() ? "" : ")");
     if (!report.mail.empty()) {
         std::printf("  the mail sender starts at every minute tick while any remain\n");
     }

@@ -8,26 +8,34 @@
 
 namespace omvar::zbs {
 
-int run_next(const Options& options) {
-    std::string expression = options.args[0];
-    if (platform::file_status(expression.c_str()) == platform::FileStatus::kExists) {
-        const std::string path = expression;
+int expression_argument(const Options& options, std::string* expression) {
+    *expression = options.args[0];
+    if (platform::file_status(expression->c_str()) == platform::FileStatus::kExists) {
+        const std::string path = *expression;
         int result = prepare_key(options);
         if (result != kExitOk) {
             return result;
         }
         std::string reason;
-        result = read_schedule_expression(path, &expression, &reason);
+        result = read_schedule_expression(path, expression, &reason);
         if (result == kExitInvalid) {
             return fail(result, "%s: not a schedule file: %s", path.c_str(), reason.c_str());
         }
-        if (result != kExitOk) {
-            return result;
-        }
-    } else if (ends_with_zbs(expression) && expression.find(' ') == std::string::npos) {
+        return result;
+    }
+    if (ends_with_zbs(*expression) && expression->find(' ') == std::string::npos) {
         // One word has no day field, so as an expression it could never be due:
         // this names a schedule file that is not there.
-        return fail(kExitUsage, "no such schedule file %s", expression.c_str());
+        return fail(kExitUsage, "no such schedule file %s", expression->c_str());
+    }
+    return kExitOk;
+}
+
+int run_next(const Options& options) {
+    std::string expression;
+    int result = expression_argument(options, &expression);
+    if (result != kExitOk) {
+        return result;
     }
 
     // Seconds since the epoch do not jump: a repeated local hour is walked twice,
@@ -38,15 +46,11 @@ int run_next(const Options& options) {
     for (const Warning& warning : all_warnings(read, zone, start)) {
         fail(kExitOk, "warning: %s", shown(warning_text(warning)).c_str());
     }
-    const DueSets sets = due_sets(read);
-    long found = 0;
-    for (platform::Seconds t = start, due = 0; found < options.count; t = due + 60) {
-        if (!next_due(sets, zone, t, &due) || due >= start + kNextHorizon) {
-            break;
-        }
-        std::printf("%s\n", format_local_minute(due).c_str());
-        ++found;
+    const std::vector<platform::Seconds> due = due_minutes(due_sets(read), zone, start, options.count);
+    for (platform::Seconds t : due) {
+        std::printf("%s\n", format_local_minute(t).c_str());
     }
+    const long found = static_cast<long>(due.size());
     if (std::fflush(stdout) != 0) {
         return fail(kExitUsage, "cannot write to standard output");
     }

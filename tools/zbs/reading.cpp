@@ -74,7 +74,8 @@ std::string field_words(const ExpressionRead& read, int f) {
             return words.empty() ? "at no minute"
                                  : (words.size() == 1 ? "at minute " : "at minutes ") + joined(words);
         case kHour:
-            return words.empty() ? "of no hour" : (words.size() == 1 ? "of hour " : "of hours ") + joined(words);
+            return words.empty() ? "of no hour"
+                                 : (words.size() == 1 ? "of hour " : "of hours ") + joined(words);
         case kMonth:
             return words.empty() ? "in no month" : "in " + joined(words);
         case kYear:
@@ -164,7 +165,8 @@ std::string out_of_range(int f, long long value, long long from_year) {
         case kHour:
             return (value < 0 || value > 23) ? "hour " + v + " never comes (hours are 0 to 23)" : "";
         case kDay:
-            return (value < 1 || value > 31) ? "day " + v + " never comes (days of the month are 1 to 31)" : "";
+            return (value < 1 || value > 31) ? "day " + v + " never comes (days of the month are 1 to 31)"
+                                             : "";
         case kMonth:
             return (value < 0 || value > 11)
                        ? "month " + v + " never comes: months count from 0, January, to 11, December"
@@ -173,7 +175,6 @@ std::string out_of_range(int f, long long value, long long from_year) {
             return value < from_year ? "year " + v + " is already past" : "";
     }
 }
-
 
 }  // namespace
 
@@ -211,8 +212,9 @@ ExpressionRead read_expression(const std::string& expression) {
 
 bool field_read_matches(const ExpressionRead& read, int field, long long value, int weekday) {
     const int compared_weekday = field == cron::kDayField ? weekday : -1;
-    return std::any_of(read.fields[field].items.begin(), read.fields[field].items.end(),
-                       [&](const ItemRead& item) { return cron::item_matches(item.reading, value, compared_weekday); });
+    return std::any_of(
+        read.fields[field].items.begin(), read.fields[field].items.end(),
+        [&](const ItemRead& item) { return cron::item_matches(item.reading, value, compared_weekday); });
 }
 
 std::string reads_as_text(const ItemRead& item) {

@@ -10,7 +10,7 @@
 namespace omvar::zbs {
 
 extern const char* const kFieldNames[cron::kFieldCount];  // "minute" ... "year"
-extern const char* const kMonthNames[12];                  // "January" ... "December"
+extern const char* const kMonthNames[12];                 // "January" ... "December"
 
 struct ItemRead {
     std::string text;

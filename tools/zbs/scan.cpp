@@ -80,7 +80,7 @@ void read_schedule(const std::string& path, ScheduleRow* row) {
         row->state = "ok";
     } else {
         row->state = row->reason.find("no \"schedule=\" line") != std::string::npos ? "no-schedule-line"
-                                                                                     : "not-a-schedule";
+                                                                                    : "not-a-schedule";
     }
 }
 

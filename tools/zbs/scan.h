@@ -11,8 +11,9 @@
 namespace omvar::zbs {
 
 struct ScheduleRow {
-    std::string name;   // exactly as the directory gives it
-    std::string state;  // ok, not-a-schedule, no-schedule-line, directory, not-regular, unreadable, too-long, no-key
+    std::string name;  // exactly as the directory gives it
+    std::string
+        state;  // ok, not-a-schedule, no-schedule-line, directory, not-regular, unreadable, too-long, no-key
     std::string reason;  // why, for every state but ok
     std::string expression;
     bool due = false;  // some minute within the horizon

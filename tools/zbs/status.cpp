@@ -58,8 +58,9 @@ Finding agent_finding(const char* pid_path) {
         return {"agent", "ok", "running, pid " + pid_text(pid)};
     }
     if (holder == 0) {
-        return {"agent", "fail",
-                "stale pid file: process " + pid_text(pid) + " exists, but nothing holds the pid file's lock"};
+        return {
+            "agent", "fail",
+            "stale pid file: process " + pid_text(pid) + " exists, but nothing holds the pid file's lock"};
     }
     if (holder != pid) {
         return {"agent", "warn",
@@ -130,7 +131,8 @@ Finding channel_finding(const char* pid_path) {
     }
     char reason[256] = {};
     platform::PathInfo pid_info = platform::path_info(pid_path, reason, sizeof reason);
-    const long agent_user = pid_info.kind == platform::PathKind::kRegular ? pid_info.owner : platform::current_user();
+    const long agent_user =
+        pid_info.kind == platform::PathKind::kRegular ? pid_info.owner : platform::current_user();
     if (owner < 0) {
         return {"engine-channel", "ok", "exists: the engine is running"};
     }
@@ -175,7 +177,8 @@ int run_status(const Options& options) {
     }
     // The agent's own settings give the companion programs' command lines.
     if (cron::agent_init(options.install_dir.c_str()) != 0) {
-        return fail(kExitUsage, "the agent would refuse the install directory %s", shown(options.install_dir).c_str());
+        return fail(kExitUsage, "the agent would refuse the install directory %s",
+                    shown(options.install_dir).c_str());
     }
     char pid_path[cron::kPidPathSize];
     if (!cron::format_pid_file_path(pid_path, sizeof pid_path)) {
@@ -203,7 +206,8 @@ int run_status(const Options& options) {
         std::string out = "{\"checks\":[";
         for (std::size_t i = 0; i < findings.size(); ++i) {
             out += (i == 0 ? "" : ",");
-            out += "{\"name\":" + json_string(findings[i].name) + ",\"level\":" + json_string(findings[i].level) +
+            out += "{\"name\":" + json_string(findings[i].name) +
+                   ",\"level\":" + json_string(findings[i].level) +
                    ",\"detail\":" + json_string(findings[i].detail) + "}";
         }
         out += "],\"verdict\":" + json_string(verdict) + "}\n";

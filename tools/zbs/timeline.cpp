@@ -15,10 +15,12 @@ namespace omvar::zbs {
 
 namespace {
 
-constexpr long long kDay = 24 * 60 * 60;
-constexpr platform::Seconds kSampleStep = 6 * 60 * 60;
+constexpr long long kDay = 24LL * 60 * 60;
+constexpr platform::Seconds kSampleStep = 6LL * 60 * 60;
 
-long long floor_div(long long a, long long b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0); }
+long long floor_div(long long a, long long b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
+}
 
 // 1970-01-01 was a Thursday.
 int weekday_of_days(long long days) { return static_cast<int>(((days % 7) + 7 + 4) % 7); }
@@ -43,8 +45,8 @@ std::tm record_of_local(long long local) {
 std::string date_text(long long local) {
     std::tm t = record_of_local(local);
     char text[48];
-    std::snprintf(text, sizeof text, "%04lld-%02d-%02d", static_cast<long long>(t.tm_year) + 1900, t.tm_mon + 1,
-                  t.tm_mday);
+    std::snprintf(text, sizeof text, "%04lld-%02d-%02d", static_cast<long long>(t.tm_year) + 1900,
+                  t.tm_mon + 1, t.tm_mday);
     return text;
 }
 
@@ -64,7 +66,8 @@ long sample_offset(platform::Seconds t, long fallback) {
 // at a time (years and months that cannot match skipped whole), and within a
 // day the matching hours and minutes. The instants of a local minute are at most
 // the zone's spread away from it, so the search may stop that far past the best.
-bool search(const DueSets& sets, const Zone& zone, platform::Seconds start, bool forward, platform::Seconds* out) {
+bool search(const DueSets& sets, const Zone& zone, platform::Seconds start, bool forward,
+            platform::Seconds* out) {
     if (sets.never) {
         return false;
     }
@@ -82,8 +85,9 @@ bool search(const DueSets& sets, const Zone& zone, platform::Seconds start, bool
     bool year_ok = false;
     for (;;) {
         const long long day_start = day * kDay;
-        if (forward ? day_start > (found ? best_local + spread : start_local + kNextHorizon + spread)
-                    : day_start + kDay < (found ? best_local - spread : start_local - kNextHorizon - spread)) {
+        if (forward
+                ? day_start > (found ? best_local + spread : start_local + kNextHorizon + spread)
+                : day_start + kDay < (found ? best_local - spread : start_local - kNextHorizon - spread)) {
             break;
         }
         long long year = 0;
@@ -98,8 +102,9 @@ bool search(const DueSets& sets, const Zone& zone, platform::Seconds start, bool
             continue;
         }
         if (!sets.month[month - 1]) {
-            day = forward ? (month == 12 ? days_from_civil(year + 1, 1, 1) : days_from_civil(year, month + 1, 1))
-                          : days_from_civil(year, month, 1) - 1;
+            day = forward
+                      ? (month == 12 ? days_from_civil(year + 1, 1, 1) : days_from_civil(year, month + 1, 1))
+                      : days_from_civil(year, month, 1) - 1;
             continue;
         }
         if (!sets.day_of_month[mday] && !sets.weekday[weekday_of_days(day)]) {
@@ -168,7 +173,8 @@ bool local_seconds(platform::Seconds t, long long* out) {
     if (!platform::clock_to_local(t, &local)) {
         return false;
     }
-    *out = days_from_civil(static_cast<long long>(local.tm_year) + 1900, local.tm_mon + 1, local.tm_mday) * kDay +
+    *out = days_from_civil(static_cast<long long>(local.tm_year) + 1900, local.tm_mon + 1, local.tm_mday) *
+               kDay +
            local.tm_hour * 3600LL + local.tm_min * 60LL + local.tm_sec;
     return true;
 }
@@ -254,6 +260,18 @@ bool previous_due(const DueSets& sets, const Zone& zone, platform::Seconds start
     return search(sets, zone, start, false, out);
 }
 
+std::vector<platform::Seconds> due_minutes(const DueSets& sets, const Zone& zone, platform::Seconds start,
+                                           long count) {
+    std::vector<platform::Seconds> out;
+    for (platform::Seconds t = start, due = 0; static_cast<long>(out.size()) < count; t = due + 60) {
+        if (!next_due(sets, zone, t, &due) || due >= start + kNextHorizon) {
+            break;
+        }
+        out.push_back(due);
+    }
+    return out;
+}
+
 platform::Seconds first_boundary(platform::Seconds t) {
     std::tm local{};
     if (!platform::clock_to_local(t, &local) || local.tm_sec == 0) {
@@ -304,15 +322,20 @@ std::vector<Warning> daylight_saving_warnings(const std::string& expression, con
         return out;
     };
     std::vector<Warning> out;
+    out.reserve(skipped.size() + doubled.size());
     const std::string zone_text = zone_name();
     for (const auto& [date, list] : skipped) {
-        out.push_back({"", "",
-                       "not run on " + date + ": " + minutes(list) + (list.size() == 1 ? " does" : " do") +
-                           " not exist in " + zone_text});
+        std::string message = "not run on " + date;
+        message += ": " + minutes(list);
+        message += list.size() == 1 ? " does" : " do";
+        message += " not exist in " + zone_text;
+        out.push_back({"", "", message});
     }
     for (const auto& [date, list] : doubled) {
-        out.push_back({"", "", "runs twice on " + date + ": " + minutes(list) + " come" +
-                                   (list.size() == 1 ? "s" : "") + " twice"});
+        std::string message = "runs twice on " + date;
+        message += ": " + minutes(list);
+        message += list.size() == 1 ? " comes twice" : " come twice";
+        out.push_back({"", "", message});
     }
     return out;
 }

@@ -62,6 +62,10 @@ DueSets due_sets(const ExpressionRead& read);
 bool next_due(const DueSets& sets, const Zone& zone, platform::Seconds start, platform::Seconds* out);
 bool previous_due(const DueSets& sets, const Zone& zone, platform::Seconds start, platform::Seconds* out);
 
+// The first count due minutes at or after start, within kNextHorizon of it.
+std::vector<platform::Seconds> due_minutes(const DueSets& sets, const Zone& zone, platform::Seconds start,
+                                           long count);
+
 // The first minute boundary at or after t, as the agent's tick clock finds it.
 platform::Seconds first_boundary(platform::Seconds t);
 

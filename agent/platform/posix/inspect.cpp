@@ -39,7 +39,9 @@ PathInfo path_info(const char* path, char* reason, std::size_t reason_size) {
         set_reason(reason, reason_size, error);
         return info;
     }
-    info.kind = S_ISREG(st.st_mode) ? PathKind::kRegular : S_ISDIR(st.st_mode) ? PathKind::kDirectory : PathKind::kOther;
+    info.kind = S_ISREG(st.st_mode)   ? PathKind::kRegular
+                : S_ISDIR(st.st_mode) ? PathKind::kDirectory
+                                      : PathKind::kOther;
     info.size = static_cast<long long>(st.st_size);
     info.others_may_access = (st.st_mode & 077) != 0;
     info.owner = static_cast<long>(st.st_uid);
@@ -120,9 +122,10 @@ int pid_file_lock_holder(const char* path) {
         if (p == nullptr || std::strstr(line, "->") != nullptr) {
             continue;  // a waiting lock request, not a held lock
         }
-        if (std::sscanf(p + 1, " %15s %*s %*s %d %x:%x:%llu", kind, &pid, &dev_major, &dev_minor, &inode) == 5 &&
-            std::strcmp(kind, "FLOCK") == 0 && dev_major == major(st.st_dev) && dev_minor == minor(st.st_dev) &&
-            inode == static_cast<unsigned long long>(st.st_ino)) {
+        if (std::sscanf(p + 1, " %15s %*s %*s %d %x:%x:%llu", kind, &pid, &dev_major, &dev_minor, &inode) ==
+                5 &&
+            std::strcmp(kind, "FLOCK") == 0 && dev_major == major(st.st_dev) &&
+            dev_minor == minor(st.st_dev) && inode == static_cast<unsigned long long>(st.st_ino)) {
             holder = pid;
         }
     }

@@ -41,13 +41,13 @@ PathInfo path_info(const char* path, char* reason, std::size_t reason_size) {
 }
 
 bool can_read_file(const char* path, char* reason, std::size_t reason_size) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         char text[128];
         DWORD error = GetLastError();
-        if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
-                           sizeof text, nullptr) == 0) {
+        if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                           text, sizeof text, nullptr) == 0) {
             std::snprintf(text, sizeof text, "system error %lu", static_cast<unsigned long>(error));
         }
         // FormatMessage ends its text with a line break.
@@ -92,7 +92,8 @@ ProcessState process_state(int pid) {
     if (pid <= 0) {
         return ProcessState::kGone;
     }
-    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    HANDLE process =
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
     if (process == nullptr) {
         return GetLastError() == ERROR_ACCESS_DENIED ? ProcessState::kRunning : ProcessState::kGone;
     }
@@ -105,12 +106,12 @@ int pid_file_lock_holder(const char*) { return -1; }
 
 ChannelState channel_probe(const char* name, long* owner) {
     *owner = -1;
-    HANDLE slot = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE slot = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (slot == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? ChannelState::kMissing
-                                                                                 : ChannelState::kError;
+                                                                                : ChannelState::kError;
     }
     CloseHandle(slot);
     return ChannelState::kPresent;
