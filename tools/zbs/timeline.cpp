@@ -230,6 +230,10 @@ int Zone::instants_of(long long local, platform::Seconds out[2]) const {
 DueSets due_sets(const ExpressionRead& read) {
     DueSets sets;
     sets.read = &read;
+    if (read.too_long) {
+        sets.never = true;  // the agent never reads it
+        return sets;
+    }
     bool any[4] = {};
     for (int v = 0; v < 60; ++v) {
         any[0] |= sets.minute[v] = field_read_matches(read, 0, v, -1);
@@ -248,7 +252,7 @@ DueSets due_sets(const ExpressionRead& read) {
     for (int v = 0; v < 12; ++v) {
         any[3] |= sets.month[v] = field_read_matches(read, 3, v, -1);
     }
-    sets.never = read.too_long || !any[0] || !any[1] || !any[2] || !any[3];
+    sets.never = !any[0] || !any[1] || !any[2] || !any[3];
     return sets;
 }
 
