@@ -198,6 +198,24 @@ TEST(ZbsStatus, EveryCheckIsThereWithTheDocumentedKeys) {
     EXPECT_EQ(rc, 1);
 }
 
+// A relative install directory means the same after the tool has entered it.
+TEST(ZbsStatus, ARelativeInstallDirectoryFindsThePrograms) {
+    Installation installation;
+    const std::string path = installation.install.path();
+    const std::size_t slash = path.rfind('/');
+    const std::string command = "cd " + shell_quote(path.substr(0, slash)) + " && " +
+                                shell_quote(OMVAR_ZBS_BINARY) + " status --json --install-dir " +
+                                shell_quote(path.substr(slash + 1)) + " >" +
+                                shell_quote(installation.scratch.file("out"));
+    EXPECT_EQ(run_shell(command), 1);  // no agent runs
+    Json doc;
+    ASSERT_TRUE(JsonReader::parse(read_file(installation.scratch.file("out")), &doc));
+    ASSERT_NE(find_check(doc, "engine-program"), nullptr);
+    EXPECT_EQ((*find_check(doc, "engine-program"))["level"].text, "ok")
+        << (*find_check(doc, "engine-program"))["detail"].text;
+    EXPECT_EQ((*find_check(doc, "schedule-files"))["level"].text, "ok");
+}
+
 TEST(ZbsStatus, TheEnginesQueueMustBelongToRootOrTheAgentsUser) {
     Installation installation;
     // Uses the one queue name "/omvarbackup": registered to run alone.

@@ -1,6 +1,7 @@
 // status: a health check of one installation, one finding per line.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -170,13 +171,16 @@ Finding triggers_finding(const ScanReport& report) {
 }  // namespace
 
 int run_status(const Options& options) {
+    // Resolved before the scan enters the directory: a relative one would no longer be found.
+    std::error_code error;
+    const std::string install_dir = std::filesystem::absolute(options.install_dir, error).string();
     ScanReport report;
     int result = scan_install(options.install_dir, first_boundary(platform::clock_now()), &report);
     if (result != kExitOk) {
         return result;
     }
     // The agent's own settings give the companion programs' command lines.
-    if (cron::agent_init(options.install_dir.c_str()) != 0) {
+    if (error || cron::agent_init(install_dir.c_str()) != 0) {
         return fail(kExitUsage, "the agent would refuse the install directory %s",
                     shown(options.install_dir).c_str());
     }
