@@ -1,5 +1,6 @@
 // The agent's own costs: one schedule match, a minute tick over 10,000 schedule
-// files against plainly opening and reading the same files, the heap allocations
+// files against plainly opening and reading the same files, omvar-zbs list over
+// them against that tick, the heap allocations
 // of such a tick (the C runtime's and OpenSSL's apart), and the real binary's CPU
 // time and peak memory while it idles.
 #include <benchmark/benchmark.h>
@@ -28,6 +29,7 @@
 #include "agent/crypt/estream.h"
 #include "agent/crypt/key_file.h"
 #include "agent/platform/platform.h"
+#include "tools/zbs/scan.h"
 
 // ---------------------------------------------------------------- allocation counters
 
@@ -129,7 +131,8 @@ struct Install {
 };
 
 // An install directory (the agent's settings point at it) with 10,000 schedule
-// files of a typical size, one in a hundred due at 02:00.
+// files of a typical size, one in a hundred due at 02:00 and one in a hundred
+// never due.
 const Install& install() {
     static Install f;
     if (!f.dir.empty()) {
@@ -152,7 +155,9 @@ const Install& install() {
         std::string name = f.dir + "/etc/job" + std::to_string(i) + ".zbs";
         std::string text = "# Omvar Backup Schedule 1\njob=job" + std::to_string(i) + "\nsource=C:\\Data\\" +
                            std::to_string(i) + "\ntarget=D:\\Backup\n" +
-                           (i % kDueEvery == 0 ? "schedule=0 2 * * *\r\n" : "schedule=30 3 * * *\r\n") +
+                           (i % kDueEvery == 0               ? "schedule=0 2 * * *\r\n"
+                            : i % kDueEvery == kDueEvery / 2 ? "schedule=0 0 * * 2020\r\n"  // never due
+                                                             : "schedule=30 3 * * *\r\n") +
                            "retain=7\n";
         if (!encrypt_file(name, text)) {
             std::abort();
@@ -205,6 +210,23 @@ void BM_MinuteTick10k(benchmark::State& state) {
     omvar::platform::set_launch_ops(nullptr);
 }
 BENCHMARK(BM_MinuteTick10k)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// omvar-zbs list over the same files: each one read as the tick reads it, plus
+// its next and previous due minute and its warnings (the never-due ones search
+// the whole ten-year horizon both ways). Compared with BM_MinuteTick10k.
+void BM_List10k(benchmark::State& state) {
+    const Install& f = install();
+    for (auto _ : state) {
+        omvar::zbs::ScanReport report;
+        if (omvar::zbs::scan_install(f.dir, f.tick_time, &report) != 0 ||
+            report.rows.size() != static_cast<std::size_t>(kScheduleFiles)) {
+            state.SkipWithError("the list did not see every file");
+            break;
+        }
+        benchmark::DoNotOptimize(report.rows.data());
+    }
+}
+BENCHMARK(BM_List10k)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Baseline: open, read and close the same 10,000 files without decrypting them.
 void BM_OpenReadClose10k(benchmark::State& state) {

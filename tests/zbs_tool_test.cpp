@@ -159,7 +159,7 @@ TEST_F(ZbsToolTest, CheckSaysWhatTheAgentSees) {
         {{"check", "due.zbs", "--at", "2024-13-01 02:00"}, 2, "", "--at needs"},
         {{"check", "due.zbs", "--at", "2024-02-30 02:00"}, 2, "", "--at needs"},
         {{"check", "due.zbs", "--at"}, 2, "", "--at needs"},
-        {{"check", "due.zbs", "-n", "3"}, 2, "", "belong to next"},
+        {{"check", "due.zbs", "-n", "3"}, 2, "", "belongs to next"},
         {{"check"}, 2, "", "wrong number of arguments"},
         {{"check", "due.zbs", "extra.zbs"}, 2, "", "wrong number of arguments"},
     };
@@ -181,8 +181,17 @@ TEST_F(ZbsToolTest, KeyProblemsAreUsageErrors) {
     EXPECT_EQ(run.rc, 2);
     EXPECT_NE(run.err.find("cannot enter the install directory"), std::string::npos);
 
+    // Only encrypt makes a key file: check and decrypt report a missing one and leave it missing.
+    for (const char* command : {"check", "decrypt"}) {
+        run = zbs({command, "job.zbs", "--install-dir", install.path()});
+        EXPECT_EQ(run.rc, 2) << command;
+        EXPECT_NE(run.err.find("no key file"), std::string::npos) << run.err;
+        EXPECT_FALSE(file_exists(key_path())) << command;
+    }
+
     rmdir(install.file("etc").c_str());
-    run = zbs({"check", "job.zbs", "--install-dir", install.path()});
+    write_file(scratch.file("plain.txt"), "# Omvar Backup Schedule\nschedule=* * * * *\n");
+    run = zbs({"encrypt", "plain.txt", "out.zbs", "--install-dir", install.path()});
     EXPECT_EQ(run.rc, 2);
     EXPECT_NE(run.err.find("cannot create the key file"), std::string::npos);
 

@@ -8,82 +8,139 @@
 
 namespace omvar::cron {
 
-namespace {
-
 const char* const kWeekdayNames[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+
+namespace {
 
 bool is_c_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
+// The item must be the whole name, compared without regard to case.
+bool is_weekday_name(TextSpan item, const char* name) {
+    return item.length == std::strlen(name) && base::starts_with_ignoring_case(item.text, name);
+}
+
 // Reads the item as atoi does (leading white space, a sign, digits, the rest
-// ignored, no digits giving 0). A number outside int's range, where atoi's
-// result would be undefined, yields false: such an item matches no value.
-bool read_number(const char* item, long long* value) {
-    const char* p = item;
-    while (is_c_space(*p)) {
+// ignored, no digits giving 0), never past the item's end. A number outside
+// int's range, where atoi's result would be undefined, matches no value.
+void read_number(TextSpan item, ItemReading* out) {
+    const char* p = item.text;
+    const char* end = item.text + item.length;
+    while (p < end && is_c_space(*p)) {
         ++p;
     }
     bool negative = false;
-    if (*p == '+' || *p == '-') {
+    if (p < end && (*p == '+' || *p == '-')) {
         negative = (*p == '-');
         ++p;
     }
     long long magnitude = 0;
     const long long limit = negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        magnitude = magnitude * 10 + (*p - '0');
-        if (magnitude > limit) {
-            return false;
+    bool fits = true;
+    for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+        if (fits) {
+            magnitude = magnitude * 10 + (*p - '0');
+            fits = magnitude <= limit;
         }
     }
-    *value = negative ? -magnitude : magnitude;
-    return true;
-}
-
-// Ends the field at the next blank and moves the cursor past it; without a blank
-// the field is the rest and the cursor is left on the empty end.
-char* take_field(char** cursor) {
-    char* field = *cursor;
-    char* blank = std::strchr(field, ' ');
-    if (blank != nullptr) {
-        *blank = '\0';
-        *cursor = blank + 1;
-    } else {
-        *cursor = field + std::strlen(field);
-    }
-    return field;
+    out->has_number = fits;
+    out->number = fits ? (negative ? -magnitude : magnitude) : 0;
+    out->consumed = static_cast<std::size_t>(p - item.text);
 }
 
 // weekday < 0: not the day field.
-bool field_matches(char* field, long long value, int weekday) {
-    char* item = field;
-    for (;;) {
-        char* comma = std::strchr(item, ',');
-        if (comma != nullptr) {
-            *comma = '\0';
-        }
-        if (std::strcmp(item, "*") == 0) {
+bool field_matches(TextSpan field, long long value, int weekday) {
+    ItemCursor items = items_of(field);
+    TextSpan item{};
+    while (next_item(&items, &item)) {
+        if (item_matches(read_item(item, weekday >= 0), value, weekday)) {
             return true;
         }
-        if (weekday >= 0 && weekday < 7 && base::equals_ignoring_case(item, kWeekdayNames[weekday])) {
-            return true;
-        }
-        long long number = 0;
-        if (read_number(item, &number) && number == value) {
-            return true;
-        }
-        if (comma == nullptr) {
-            return false;
-        }
-        item = comma + 1;
     }
+    return false;
+}
+
+TextSpan take_field(char** cursor) {
+    const char* c = *cursor;
+    TextSpan field = next_field(&c, c + std::strlen(c), nullptr);
+    *cursor += c - *cursor;
+    return field;
 }
 
 }  // namespace
 
+TextSpan next_field(const char** cursor, const char* end, bool* had_blank) {
+    const char* start = *cursor;
+    const char* blank =
+        static_cast<const char*>(std::memchr(start, ' ', static_cast<std::size_t>(end - start)));
+    if (had_blank != nullptr) {
+        *had_blank = blank != nullptr;
+    }
+    if (blank != nullptr) {
+        *cursor = blank + 1;
+        return TextSpan{start, static_cast<std::size_t>(blank - start)};
+    }
+    *cursor = end;
+    return TextSpan{start, static_cast<std::size_t>(end - start)};
+}
+
+ItemCursor items_of(TextSpan field) { return ItemCursor{field.text, field.text + field.length, false}; }
+
+bool next_item(ItemCursor* cursor, TextSpan* item) {
+    if (cursor->done) {
+        return false;
+    }
+    const char* start = cursor->next;
+    const char* comma =
+        static_cast<const char*>(std::memchr(start, ',', static_cast<std::size_t>(cursor->end - start)));
+    if (comma == nullptr) {
+        *item = TextSpan{start, static_cast<std::size_t>(cursor->end - start)};
+        cursor->done = true;
+    } else {
+        *item = TextSpan{start, static_cast<std::size_t>(comma - start)};
+        cursor->next = comma + 1;
+    }
+    return true;
+}
+
+ItemReading read_item(TextSpan item, bool day_field) {
+    ItemReading reading{ItemKind::kNumber, -1, false, 0, 0};
+    if (item.length == 1 && item.text[0] == '*') {
+        reading.kind = ItemKind::kStar;
+        return reading;
+    }
+    read_number(item, &reading);
+    if (day_field) {
+        for (int day = 0; day < 7; ++day) {
+            if (is_weekday_name(item, kWeekdayNames[day])) {
+                reading.kind = ItemKind::kWeekday;
+                reading.weekday = day;
+                break;
+            }
+        }
+    }
+    return reading;
+}
+
+bool item_matches(const ItemReading& reading, long long value, int weekday) {
+    switch (reading.kind) {
+        case ItemKind::kStar:
+            return true;
+        case ItemKind::kWeekday:
+            if (reading.weekday == weekday) {
+                return true;
+            }
+            break;
+        case ItemKind::kNumber:
+            break;
+    }
+    return reading.has_number && reading.number == value;
+}
+
 int match_field(char** cursor, int value) { return field_matches(take_field(cursor), value, -1) ? 1 : 0; }
 
 int match_day_field(char** cursor, int day_of_month, int weekday) {
-    return field_matches(take_field(cursor), day_of_month, weekday) ? 1 : 0;
+    // A weekday outside 0-6 names no day; the item is still read as a number.
+    return field_matches(take_field(cursor), day_of_month, weekday >= 0 ? weekday : 7) ? 1 : 0;
 }
 
 int match_schedule(const char* expression, const std::tm* t) {

@@ -1,6 +1,7 @@
 // Five-field schedule expressions: minute hour day month year.
 #pragma once
 
+#include <cstddef>
 #include <ctime>
 
 namespace omvar::cron {
@@ -12,5 +13,51 @@ int match_schedule(const char* expression, const std::tm* t);
 // copy of the expression) and returns 1 when one of its comma-separated items matches.
 int match_field(char** cursor, int value);
 int match_day_field(char** cursor, int day_of_month, int weekday);
+
+// ---------------------------------------------------------------- the one reading
+// The matcher and everything that explains an expression read it through these,
+// so that what is shown is exactly what is compared.
+
+constexpr int kFieldCount = 5;  // minute, hour, day, month, year
+constexpr int kDayField = 2;
+extern const char* const kWeekdayNames[7];  // "Sun" ... "Sat", indexed by tm_wday
+
+// A piece of the expression's text; not NUL-terminated.
+struct TextSpan {
+    const char* text;
+    std::size_t length;
+};
+
+// Takes the next field: the text up to the next blank, or the rest. *cursor moves
+// past that one blank, or to the end, so every field after the last is empty.
+// *had_blank tells whether a blank ended the field (may be null).
+TextSpan next_field(const char** cursor, const char* end, bool* had_blank);
+
+// Walks the comma-separated items of a field; an empty field has one empty item.
+struct ItemCursor {
+    const char* next;
+    const char* end;
+    bool done;
+};
+ItemCursor items_of(TextSpan field);
+bool next_item(ItemCursor* cursor, TextSpan* item);
+
+enum class ItemKind {
+    kStar,     // exactly "*": matches every value
+    kWeekday,  // a three-letter weekday name, in the day field only; also reads as the number 0
+    kNumber,   // anything else, read as atoi reads it
+};
+
+struct ItemReading {
+    ItemKind kind;
+    int weekday;           // kWeekday: 0 (Sunday) to 6
+    bool has_number;       // false when the number lies outside int's range: it matches nothing
+    long long number;      // the value compared (kNumber and kWeekday)
+    std::size_t consumed;  // bytes of the item that the number reading used (white space, sign, digits)
+};
+
+ItemReading read_item(TextSpan item, bool day_field);
+// weekday < 0 for every field but the day field.
+bool item_matches(const ItemReading& reading, long long value, int weekday);
 
 }  // namespace omvar::cron

@@ -16,12 +16,12 @@
 
 namespace omvar::cron {
 
+const char kUpdaterSchedule[] = "56 * * * *";
 int last_minute = -1;
 bool mail_pending = false;
 
 namespace {
 
-constexpr char kUpdaterSchedule[] = "56 * * * *";
 constexpr char kTriggerExtension[] = ".now";
 constexpr std::size_t kTriggerExtensionLength = sizeof kTriggerExtension - 1;
 

@@ -100,10 +100,12 @@ int create_key_file() {
     return 0;
 }
 
-int load_schedule_key(unsigned char* key_out) {
+namespace {
+
+int load_key(unsigned char* key_out, bool may_create) {
     if (!key_cached) {
         platform::FileStatus status = platform::file_status(kKeyFilePath);
-        if (status == platform::FileStatus::kMissing) {
+        if (status == platform::FileStatus::kMissing && may_create) {
             if (create_key_file() != 0) {
                 return -1;
             }
@@ -124,6 +126,12 @@ int load_schedule_key(unsigned char* key_out) {
     std::memcpy(key_out, cached_key, sizeof cached_key);
     return 0;
 }
+
+}  // namespace
+
+int load_schedule_key(unsigned char* key_out) { return load_key(key_out, true); }
+
+int read_existing_schedule_key(unsigned char* key_out) { return load_key(key_out, false); }
 
 void reset_schedule_key_cache() {
     OPENSSL_cleanse(cached_key, sizeof cached_key);

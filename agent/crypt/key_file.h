@@ -29,6 +29,10 @@ inline constexpr long kKeyFileMinLength = key_file_min_length();
 // 0 with the 32-byte key in key_out, -1 when the key file cannot be read or created.
 // The key is read once per process and cached.
 int load_schedule_key(unsigned char* key_out);
+// As load_schedule_key, but never creates a missing key file: for tools that must
+// leave the installation as they find it. A key read here is cached, so streams
+// opened afterwards use it.
+int read_existing_schedule_key(unsigned char* key_out);
 // 0 when a new key file of random bytes was written, -1 otherwise (also when one exists).
 int create_key_file();
 // Bytes written (always length), or -1 on an error, a write that makes no progress,

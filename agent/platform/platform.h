@@ -162,4 +162,42 @@ struct MailslotOps {
 void set_mailslot_ops(const MailslotOps* ops);
 const MailslotOps& system_mailslot_ops();
 
+// ---------------------------------------------------------------- inspection
+// Read-only looks at what the agent would meet, for the tools that explain it.
+// None of these creates, changes or takes anything.
+
+enum class PathKind { kRegular, kDirectory, kOther, kDangling, kMissing, kError };
+struct PathInfo {
+    PathKind kind;
+    long long size;          // kRegular
+    bool permissions_known;  // false where the platform has no owner/group/other bits
+    bool others_may_access;  // group or other bits set
+    long owner;              // user id, -1 where unknown
+    bool symlink;            // the path itself is a symlink
+};
+// Follows a symlink (the agent opens through it); a link to nothing is kDangling.
+// reason gets the system's text for kError.
+PathInfo path_info(const char* path, char* reason, std::size_t reason_size);
+// True when a regular file at path can be opened for reading; otherwise reason
+// gets the system's text.
+bool can_read_file(const char* path, char* reason, std::size_t reason_size);
+bool directory_writable(const char* path);
+
+// Whether the program of a companion command line exists and may be started,
+// found as launch_process finds it; reason says why not.
+bool program_startable(const char* command_line, char* reason, std::size_t reason_size);
+
+enum class ProcessState { kRunning, kGone, kUnknown };
+ProcessState process_state(int pid);
+// The process that holds the pid file's lock: its pid, 0 when nobody holds it,
+// -1 where the platform cannot tell.
+int pid_file_lock_holder(const char* path);
+
+enum class ChannelState { kPresent, kMissing, kError };
+// Whether the backup engine's mailslot exists; owner gets its user id (-1 where
+// unknown). Opened for writing, as the agent does, and closed without a message.
+ChannelState channel_probe(const char* name, long* owner);
+// The effective user id of this process, -1 where the platform has none.
+long current_user();
+
 }  // namespace omvar::platform

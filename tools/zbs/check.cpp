@@ -3,6 +3,7 @@
 #include <string>
 
 #include "agent/cron/schedule.h"
+#include "tools/zbs/timeline.h"
 #include "tools/zbs/zbs.h"
 
 namespace omvar::zbs {
@@ -32,6 +33,10 @@ int run_check(const Options& options) {
     std::printf("%s: header ok\n", path.c_str());
     std::printf("schedule: %s\n", quoted(expression).c_str());
     std::printf("%s: %s\n", format_local_minute(at).c_str(), due ? "due" : "not due");
+    const platform::Seconds start = first_boundary(at);
+    for (const Warning& warning : all_warnings(read_expression(expression), zone_around(start), start)) {
+        std::printf("warning: %s\n", shown(warning_text(warning)).c_str());
+    }
     return kExitOk;
 }
 

@@ -8,9 +8,13 @@
 #include "agent/cron/schedule_file.h"
 #include "agent/crypt/estream.h"
 #include "agent/crypt/key_file.h"
+#include "tools/zbs/scan.h"
 #include "tools/zbs/zbs.h"
 
 namespace omvar::zbs {
+
+const char kNoKeyFileConsequence[] =
+    "the agent creates one at its first schedule file, and every existing schedule file then fails";
 
 int fail(int code, const char* format, ...) {
     std::fputs("omvar-zbs: ", stderr);
@@ -112,13 +116,16 @@ int enter_install_dir(const Options& options) {
     return kExitOk;
 }
 
-int require_key(const Options& options) {
+int require_key(const Options& options, bool may_create) {
     const std::string key_path = options.install_dir + "/" + crypt::kKeyFilePath;
     platform::FileStatus before = platform::file_status(crypt::kKeyFilePath);
     unsigned char key[crypt::kScheduleKeySize];
-    int result = crypt::load_schedule_key(key);
+    int result = may_create ? crypt::load_schedule_key(key) : crypt::read_existing_schedule_key(key);
     std::memset(key, 0, sizeof key);
     if (result != 0) {
+        if (before == platform::FileStatus::kMissing && !may_create) {
+            return fail(kExitUsage, "no key file %s: %s", key_path.c_str(), kNoKeyFileConsequence);
+        }
         if (before == platform::FileStatus::kMissing) {
             return fail(kExitUsage,
                         "cannot create the key file %s (is there an etc directory, and may it be written?)",
@@ -137,9 +144,9 @@ int require_key(const Options& options) {
     return kExitOk;
 }
 
-int prepare_key(const Options& options) {
+int prepare_key(const Options& options, bool may_create) {
     int result = enter_install_dir(options);
-    return result == kExitOk ? require_key(options) : result;
+    return result == kExitOk ? require_key(options, may_create) : result;
 }
 
 int open_schedule_stream(const std::string& path, std::FILE** file, crypt::EncryptedStream* stream) {
@@ -163,6 +170,14 @@ int read_schedule_expression(const std::string& path, std::string* expression, s
     if (opened != kExitOk) {
         return opened;
     }
+    int result = read_opened_schedule(&stream, expression, reason);
+    crypt::estream_close(&stream);
+    std::fclose(file);
+    return result;
+}
+
+int read_opened_schedule(crypt::EncryptedStream* stream_in, std::string* expression, std::string* reason) {
+    crypt::EncryptedStream& stream = *stream_in;
     char line[base::kPathSize];
     cron::ScheduleLine found = cron::read_schedule_line(&stream, line, static_cast<int>(sizeof line));
     // Read on to the end to learn whether the padding holds: that tells a wrong
@@ -171,8 +186,6 @@ int read_schedule_expression(const std::string& path, std::string* expression, s
     while (crypt::estream_read(&stream, rest, static_cast<long>(sizeof rest)) > 0) {
     }
     bool clean = stream.final_ok != 0;
-    crypt::estream_close(&stream);
-    std::fclose(file);
 
     switch (found) {
         case cron::ScheduleLine::kFound:
@@ -194,10 +207,13 @@ int read_schedule_expression(const std::string& path, std::string* expression, s
 
 bool ends_with_zbs(const std::string& path) { return base::ends_with_ignoring_case(path.c_str(), ".zbs"); }
 
-std::string quoted(const std::string& text) {
-    std::string out = "\"";
+namespace {
+
+// Control bytes, and with quoting also '"' and '\\', as \xNN.
+std::string escaped(const std::string& text, bool quoting) {
+    std::string out;
     for (unsigned char c : text) {
-        if (c < 0x20 || c == 0x7f || c == '"' || c == '\\') {
+        if (c < 0x20 || c == 0x7f || (quoting && (c == '"' || c == '\\'))) {
             static const char kDigits[] = "0123456789abcdef";
             out += "\\x";
             out += kDigits[c >> 4];
@@ -206,7 +222,13 @@ std::string quoted(const std::string& text) {
             out += static_cast<char>(c);
         }
     }
-    return out + "\"";
+    return out;
 }
+
+}  // namespace
+
+std::string quoted(const std::string& text) { return "\"" + escaped(text, true) + "\""; }
+
+std::string shown(const std::string& text) { return escaped(text, false); }
 
 }  // namespace omvar::zbs

@@ -39,7 +39,7 @@ bool encrypt_into(std::FILE* plain, std::FILE* out) {
 int run_encrypt(const Options& options) {
     const std::string& plain_path = options.args[0];
     const std::string& out_path = options.args[1];
-    int result = prepare_key(options);
+    int result = prepare_key(options, true);
     if (result != kExitOk) {
         return result;
     }

@@ -24,19 +24,38 @@ constexpr char kUsage[] =
     "                                 (default: now), at which the agent would submit it;\n"
     "                                 an argument naming an existing file is read as a schedule\n"
     "                                 file, anything else as an expression\n"
+    "  list [--from TIME] [--json]    what the agent's minute tick would meet in DIR/etc, in its\n"
+    "                                 order: each .zbs entry's state, expression, next and last\n"
+    "                                 due minute and warnings; mail and run-now triggers waiting.\n"
+    "                                 Reads only: not even a missing key file is made\n"
+    "  status [--json]                health check: agent, key file, schedule files, programs,\n"
+    "                                 engine channel, etc directory, triggers (ok/warn/fail)\n"
+    "  explain EXPRESSION|FILE.zbs [--from TIME] [--json]\n"
+    "                                 the expression field by field as the agent reads it, in\n"
+    "                                 words, its next three due minutes, and its warnings\n"
     "\n"
     "  --install-dir DIR   the product's install directory (default: the current directory);\n"
-    "                      the key is DIR/etc/omvar.ak, created on first use as the agent does\n"
+    "                      the key is DIR/etc/omvar.ak; only encrypt creates a missing one\n"
     "  TIME                local time \"YYYY-MM-DD HH:MM\"\n"
+    "  --json              one JSON document (list, status, explain)\n"
     "  --help, --version\n"
     "\n"
     "Expressions are read as the agent reads them: \"minute hour day month year\", months\n"
     "0-11, weekday names (Sun..Sat) in the day field, comma lists, \"*\", no ranges or steps.\n"
-    "next looks at most ten years ahead and prints one \"YYYY-MM-DD HH:MM\" line per due minute.\n"
+    "next, list and explain look at most ten years ahead (and list ten years back); \"never\"\n"
+    "means not within that time. next prints one \"YYYY-MM-DD HH:MM\" line per due minute and\n"
+    "its warnings on standard error.\n"
     "\n"
-    "exit status: 0 success (check: a valid schedule file, due or not), 1 not a schedule file\n"
-    "(another key, bad header, no schedule line), 2 usage error or a file that cannot be read\n"
-    "or written.\n";
+    "examples:\n"
+    "  omvar-zbs list --install-dir /opt/omvar\n"
+    "  omvar-zbs status --install-dir /opt/omvar --json\n"
+    "  TZ=Europe/Berlin omvar-zbs explain \"30 2 * * *\"\n"
+    "\n"
+    "exit status: 0 success (check: a valid schedule file, due or not; list: every entry ok and\n"
+    "due; status: nothing fails; explain: due within ten years), 1 not a schedule file (another\n"
+    "key, bad header, no schedule line; list: an entry not ok or never due; status: a check\n"
+    "fails; explain: never due), 2 usage error or a file or directory that cannot be read or\n"
+    "written.\n";
 
 int usage_error(const char* message, const char* detail) {
     fail(kExitUsage, message, detail);
@@ -104,6 +123,8 @@ int parse(int argc, char** argv, Options* options, bool* done) {
                                    value != nullptr ? value : "nothing");
             }
             options->has_from = true;
+        } else if (!only_positionals && std::strcmp(arg, "--json") == 0) {
+            options->json = true;
         } else if (!only_positionals && option_value("-n", argc, argv, &i, &value)) {
             if (value == nullptr || !parse_count(value, &options->count)) {
                 return usage_error("-n needs a count from 1 to 1000000, not %s",
@@ -111,8 +132,9 @@ int parse(int argc, char** argv, Options* options, bool* done) {
             }
             options->has_count = true;
         } else if (!only_positionals && arg[0] == '-' &&
-                   ((arg[1] != '\0' && options->command != "next") || arg[1] == '-')) {
-            // next takes expressions such as "-5 * * * *"; "--x" is an option everywhere.
+                   ((arg[1] != '\0' && options->command != "next" && options->command != "explain") ||
+                    arg[1] == '-')) {
+            // next and explain take expressions such as "-5 * * * *"; "--x" is an option everywhere.
             return usage_error("unknown option %s", arg);
         } else if (options->command.empty()) {
             options->command = arg;
@@ -131,12 +153,14 @@ int check_shape(const Options& o) {
         int args;
         bool at;
         bool next_options;
+        bool from;
+        bool json;
     };
     static const Shape kShapes[] = {
-        {"encrypt", 2, false, false},
-        {"decrypt", 1, false, false},
-        {"check", 1, true, false},
-        {"next", 1, false, true},
+        {"encrypt", 2, false, false, false, false}, {"decrypt", 1, false, false, false, false},
+        {"check", 1, true, false, false, false},    {"next", 1, false, true, true, false},
+        {"list", 0, false, false, true, true},      {"status", 0, false, false, false, true},
+        {"explain", 1, false, false, true, true},
     };
     if (o.command.empty()) {
         return usage_error("%s", "no command given");
@@ -151,8 +175,14 @@ int check_shape(const Options& o) {
         if (o.has_at && !shape.at) {
             return usage_error("--at belongs to check, not %s", shape.command);
         }
-        if ((o.has_from || o.has_count) && !shape.next_options) {
-            return usage_error("-n and --from belong to next, not %s", shape.command);
+        if (o.has_count && !shape.next_options) {
+            return usage_error("-n belongs to next, not %s", shape.command);
+        }
+        if (o.has_from && !shape.from) {
+            return usage_error("--from belongs to next, list and explain, not %s", shape.command);
+        }
+        if (o.json && !shape.json) {
+            return usage_error("--json belongs to list, status and explain, not %s", shape.command);
         }
         return kExitOk;
     }
@@ -179,7 +209,7 @@ int main(int argc, char** argv) {
     // user stands must keep meaning what they meant.
     std::error_code error;
     bool next_on_expression =
-        options.command == "next" &&
+        (options.command == "next" || options.command == "explain") &&
         omvar::platform::file_status(options.args[0].c_str()) != omvar::platform::FileStatus::kExists;
     if (!next_on_expression) {
         for (int i = 0; i < options.arg_count; ++i) {
@@ -198,6 +228,15 @@ int main(int argc, char** argv) {
     }
     if (options.command == "check") {
         return run_check(options);
+    }
+    if (options.command == "list") {
+        return run_list(options);
+    }
+    if (options.command == "status") {
+        return run_status(options);
+    }
+    if (options.command == "explain") {
+        return run_explain(options);
     }
     return run_next(options);
 }

@@ -27,6 +27,7 @@ struct Options {
     platform::Seconds from = 0;
     long count = 10;
     bool has_count = false;
+    bool json = false;
 };
 
 // Prints the message after "omvar-zbs: " on standard error and returns code.
@@ -40,11 +41,13 @@ std::string format_local_minute(platform::Seconds t);
 
 // Enters the install directory so that the agent's relative key path resolves.
 int enter_install_dir(const Options& options);
-// Loads (or, on first use, creates) the key, with a message on failure.
-// kExitOk or kExitUsage.
-int require_key(const Options& options);
+// Loads the key, with a message on failure; only with may_create (encrypt, which
+// must write under some key) is a missing key file created. kExitOk or kExitUsage.
+int require_key(const Options& options, bool may_create = false);
 // Both of the above, for the commands that read or write schedule files.
-int prepare_key(const Options& options);
+int prepare_key(const Options& options, bool may_create = false);
+// What a missing key file means, for messages.
+extern const char kNoKeyFileConsequence[];
 // Opens a schedule file for decrypting. kExitOk, or kExitUsage after a message
 // (nothing left open).
 int open_schedule_stream(const std::string& path, std::FILE** file, crypt::EncryptedStream* stream);
@@ -52,16 +55,27 @@ int open_schedule_stream(const std::string& path, std::FILE** file, crypt::Encry
 // Reads a schedule file as the agent does. kExitOk with the expression,
 // kExitInvalid with *reason set, or kExitUsage after a message.
 int read_schedule_expression(const std::string& path, std::string* expression, std::string* reason);
+// The same for a stream already open; the caller closes it.
+int read_opened_schedule(crypt::EncryptedStream* stream, std::string* expression, std::string* reason);
+
+// The EXPRESSION|FILE.zbs argument of next and explain: an existing file is read
+// as a schedule file. kExitOk, or an exit status after a message.
+int expression_argument(const Options& options, std::string* expression);
 
 // True when the name ends in ".zbs", in any letter case: the names the agent scans.
 bool ends_with_zbs(const std::string& path);
 
 // Printable form of an expression for messages: control bytes as \xNN.
 std::string quoted(const std::string& text);
+// The text as it is, but control bytes (which could steer a terminal) as \xNN.
+std::string shown(const std::string& text);
 
 int run_encrypt(const Options& options);
 int run_decrypt(const Options& options);
 int run_check(const Options& options);
 int run_next(const Options& options);
+int run_list(const Options& options);
+int run_status(const Options& options);
+int run_explain(const Options& options);
 
 }  // namespace omvar::zbs

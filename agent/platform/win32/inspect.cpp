@@ -1,0 +1,122 @@
+// Read-only looks at the install directory, the agent's process and the engine's
+// mailslot, for omvar-zbs status and list. Windows keeps no owner/group/other
+// bits and no advisory lock table that another process could read.
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "agent/platform/command_line.h"
+#include "agent/platform/platform.h"
+
+namespace omvar::platform {
+
+namespace {
+
+void set_reason(char* reason, std::size_t size, const char* text) {
+    if (reason != nullptr && size > 0) {
+        std::snprintf(reason, size, "%s", text);
+    }
+}
+
+}  // namespace
+
+PathInfo path_info(const char* path, char* reason, std::size_t reason_size) {
+    PathInfo info{PathKind::kError, 0, false, false, -1, false};
+    struct _stat64 st {};
+    if (_stat64(path, &st) != 0) {
+        int error = errno;
+        info.kind = error == ENOENT ? PathKind::kMissing : PathKind::kError;
+        set_reason(reason, reason_size, std::strerror(error));
+        return info;
+    }
+    info.kind = (st.st_mode & _S_IFREG) != 0   ? PathKind::kRegular
+                : (st.st_mode & _S_IFDIR) != 0 ? PathKind::kDirectory
+                                               : PathKind::kOther;
+    info.size = static_cast<long long>(st.st_size);
+    return info;
+}
+
+bool can_read_file(const char* path, char* reason, std::size_t reason_size) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        char text[128];
+        DWORD error = GetLastError();
+        if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                           text, sizeof text, nullptr) == 0) {
+            std::snprintf(text, sizeof text, "system error %lu", static_cast<unsigned long>(error));
+        }
+        // FormatMessage ends its text with a line break.
+        for (char* p = text; *p != '\0'; ++p) {
+            if (*p == '\r' || *p == '\n') {
+                *p = '\0';
+                break;
+            }
+        }
+        set_reason(reason, reason_size, text);
+        return false;
+    }
+    CloseHandle(file);
+    return true;
+}
+
+bool directory_writable(const char* path) {
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+}
+
+bool program_startable(const char* command_line, char* reason, std::size_t reason_size) {
+    static CommandLineArgs args;
+    if (!split_command_line(command_line, &args) || args.count == 0) {
+        set_reason(reason, reason_size, "the command line is too long");
+        return false;
+    }
+    DWORD attributes = GetFileAttributesA(args.argv[0]);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        set_reason(reason, reason_size, "No such file or directory");
+        return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        set_reason(reason, reason_size, "a directory");
+        return false;
+    }
+    return true;
+}
+
+ProcessState process_state(int pid) {
+    if (pid <= 0) {
+        return ProcessState::kGone;
+    }
+    HANDLE process =
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (process == nullptr) {
+        return GetLastError() == ERROR_ACCESS_DENIED ? ProcessState::kRunning : ProcessState::kGone;
+    }
+    DWORD wait = WaitForSingleObject(process, 0);
+    CloseHandle(process);
+    return wait == WAIT_TIMEOUT ? ProcessState::kRunning : ProcessState::kGone;
+}
+
+int pid_file_lock_holder(const char*) { return -1; }
+
+ChannelState channel_probe(const char* name, long* owner) {
+    *owner = -1;
+    HANDLE slot = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (slot == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? ChannelState::kMissing
+                                                                                : ChannelState::kError;
+    }
+    CloseHandle(slot);
+    return ChannelState::kPresent;
+}
+
+long current_user() { return -1; }
+
+}  // namespace omvar::platform

@@ -1,0 +1,247 @@
+// omvar-zbs status: each finding against the installation states that produce it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <mqueue.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "crypt_test_support.h"
+#include "json_reader.h"
+
+namespace omvar::test {
+namespace {
+
+struct Finding {
+    const char* check;
+    const char* level;
+    const char* detail_has;
+};
+
+// An install directory with a key, the three programs and one good schedule file.
+struct Installation {
+    TempDir install;
+    TempDir scratch;
+    std::string key;
+    int lock_fd = -1;
+
+    Installation() {
+        mkdir(install.file("etc").c_str(), 0755);
+        std::string bytes = known_key_file_bytes();
+        write_file(install.file("etc/omvar.ak"), bytes);
+        chmod(install.file("etc/omvar.ak").c_str(), 0600);
+        key = key_from_file_bytes(bytes);
+        for (const char* program : {"omvar-backup.exe", "omvar-update1.exe", "omvar-txmail.exe"}) {
+            write_file(install.file(program), "#!/bin/sh\n");
+            chmod(install.file(program).c_str(), 0755);
+        }
+        schedule("nightly.zbs", "30 2 * * *");
+    }
+    ~Installation() {
+        if (lock_fd >= 0) {
+            close(lock_fd);
+        }
+    }
+
+    void schedule(const std::string& name, const std::string& expression) {
+        write_file(scratch.file("plain"), "# Omvar Backup Schedule\nschedule=" + expression + "\n");
+        ASSERT_TRUE(openssl_encrypt(key, scratch.file("plain"), install.file("etc/" + name)));
+    }
+    // A pid file naming pid, locked by this process when lock is set (as a running agent holds it).
+    void pid_file(long pid, bool lock) {
+        write_file(install.file("etc/omvarcrond.pid"), std::to_string(pid) + "\n");
+        if (lock) {
+            lock_fd = open(install.file("etc/omvarcrond.pid").c_str(), O_RDONLY | O_CLOEXEC);
+            ASSERT_EQ(flock(lock_fd, LOCK_EX | LOCK_NB), 0);
+        }
+    }
+    static long gone_pid() {
+        pid_t child = fork();
+        if (child == 0) {
+            _exit(0);
+        }
+        waitpid(child, nullptr, 0);
+        return child;
+    }
+
+    Json status(int* rc, const std::string& prefix = "") {
+        std::string command = prefix + shell_quote(OMVAR_ZBS_BINARY) + " status --json --install-dir " +
+                              shell_quote(install.path()) + " >" + shell_quote(scratch.file("out")) + " 2>" +
+                              shell_quote(scratch.file("err"));
+        *rc = run_shell(command);
+        Json doc;
+        EXPECT_TRUE(JsonReader::parse(read_file(scratch.file("out")), &doc))
+            << read_file(scratch.file("out")) << read_file(scratch.file("err"));
+        return doc;
+    }
+};
+
+const Json* find_check(const Json& doc, const std::string& name) {
+    for (const Json& check : doc["checks"].items) {
+        if (check["name"].text == name) {
+            return &check;
+        }
+    }
+    return nullptr;
+}
+
+TEST(ZbsStatus, FindingsFollowTheInstallation) {
+    struct Case {
+        const char* what;
+        std::function<void(Installation*)> setup;
+        std::vector<Finding> findings;
+    };
+    const Case cases[] = {
+        {"a healthy installation with a running agent",
+         [](Installation* t) { t->pid_file(getpid(), true); },
+         {{"agent", "ok", "holding the pid file's lock"},
+          {"key-file", "ok", "usable"},
+          {"schedule-files", "ok", "1 ok"},
+          {"engine-program", "ok", "present and startable"},
+          {"etc-directory", "ok", "writable"},
+          {"triggers", "ok", "0 waiting"}}},
+        {"no pid file", [](Installation*) {}, {{"agent", "fail", "not running"}}},
+        {"a pid file of a process that is gone",
+         [](Installation* t) { t->pid_file(Installation::gone_pid(), false); },
+         {{"agent", "fail", "does not exist"}}},
+        {"a pid file of a live process that holds no lock",
+         [](Installation* t) { t->pid_file(getpid(), false); },
+         {{"agent", "fail", "nothing holds the pid file's lock"}}},
+        {"a pid file without a number",
+         [](Installation* t) { write_file(t->install.file("etc/omvarcrond.pid"), "x\n"); },
+         {{"agent", "fail", "holds no process id"}}},
+        {"a key file others may read",
+         [](Installation* t) { chmod(t->install.file("etc/omvar.ak").c_str(), 0644); },
+         {{"key-file", "warn", "readable by others"}}},
+        {"a short key file",
+         [](Installation* t) { write_file(t->install.file("etc/omvar.ak"), std::string(100, 'k')); },
+         {{"key-file", "fail", "100 bytes"}, {"schedule-files", "fail", "nightly.zbs (no-key)"}}},
+        {"no key file while schedule files exist",
+         [](Installation* t) { unlink(t->install.file("etc/omvar.ak").c_str()); },
+         {{"key-file", "fail", "no key file"}}},
+        {"no key file and no schedule file",
+         [](Installation* t) {
+             unlink(t->install.file("etc/omvar.ak").c_str());
+             unlink(t->install.file("etc/nightly.zbs").c_str());
+         },
+         {{"key-file", "warn", "no key file"}, {"schedule-files", "ok", "0 ok"}}},
+        {"a failing and a never-due schedule file",
+         [](Installation* t) {
+             write_file(t->install.file("etc/plain.zbs"), "plain text");
+             t->schedule("past.zbs", "0 0 * * 2020");
+         },
+         {{"schedule-files", "fail", "plain.zbs (not-a-schedule)"}}},
+        {"only a never-due schedule file besides a good one",
+         [](Installation* t) { t->schedule("past.zbs", "0 0 * * 2020"); },
+         {{"schedule-files", "warn", "never due: past.zbs"}}},
+        {"no engine",
+         [](Installation* t) { unlink(t->install.file("omvar-backup.exe").c_str()); },
+         {{"engine-program", "fail", "no backup can start"}}},
+        {"an engine that may not be executed",
+         [](Installation* t) { chmod(t->install.file("omvar-backup.exe").c_str(), 0644); },
+         {{"engine-program", "fail", "Permission denied"}}},
+        {"no updater and a mailer that is a directory",
+         [](Installation* t) {
+             unlink(t->install.file("omvar-update1.exe").c_str());
+             unlink(t->install.file("omvar-txmail.exe").c_str());
+             mkdir(t->install.file("omvar-txmail.exe").c_str(), 0755);
+         },
+         {{"updater-program", "warn", "No such file"}, {"mailer-program", "warn", "not a regular file"}}},
+        {"triggers waiting and a directory named like one",
+         [](Installation* t) {
+             write_file(t->install.file("etc/job.now"), "");
+             mkdir(t->install.file("etc/folder.now").c_str(), 0755);
+         },
+         {{"triggers", "warn", "1 waiting: job.now; never handled"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Installation fresh;
+        c.setup(&fresh);
+        int rc = -1;
+        const Json doc = fresh.status(&rc);
+        bool any_fail = false;
+        for (const Json& check : doc["checks"].items) {
+            any_fail = any_fail || check["level"].text == "fail";
+        }
+        EXPECT_EQ(rc, any_fail ? 1 : 0);
+        EXPECT_EQ(doc["verdict"].text, any_fail ? "fail" : doc["verdict"].text);
+        for (const Finding& f : c.findings) {
+            const Json* check = find_check(doc, f.check);
+            ASSERT_NE(check, nullptr) << f.check;
+            EXPECT_EQ((*check)["level"].text, f.level) << f.check << ": " << (*check)["detail"].text;
+            EXPECT_NE((*check)["detail"].text.find(f.detail_has), std::string::npos)
+                << f.check << ": " << (*check)["detail"].text;
+        }
+    }
+}
+
+TEST(ZbsStatus, EveryCheckIsThereWithTheDocumentedKeys) {
+    Installation installation;
+    int rc = -1;
+    const Json doc = installation.status(&rc);
+    EXPECT_EQ(doc.keys(), (std::vector<std::string>{"checks", "verdict"}));
+    std::vector<std::string> names;
+    for (const Json& check : doc["checks"].items) {
+        EXPECT_EQ(check.keys(), (std::vector<std::string>{"name", "level", "detail"}));
+        names.push_back(check["name"].text);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"agent", "key-file", "schedule-files", "engine-program",
+                                               "updater-program", "mailer-program", "engine-channel",
+                                               "etc-directory", "triggers"}));
+    EXPECT_EQ(doc["verdict"].text, "fail");  // no agent runs
+    EXPECT_EQ(rc, 1);
+}
+
+// A relative install directory means the same after the tool has entered it.
+TEST(ZbsStatus, ARelativeInstallDirectoryFindsThePrograms) {
+    Installation installation;
+    const std::string path = installation.install.path();
+    const std::size_t slash = path.rfind('/');
+    const std::string command = "cd " + shell_quote(path.substr(0, slash)) + " && " +
+                                shell_quote(OMVAR_ZBS_BINARY) + " status --json --install-dir " +
+                                shell_quote(path.substr(slash + 1)) + " >" +
+                                shell_quote(installation.scratch.file("out"));
+    EXPECT_EQ(run_shell(command), 1);  // no agent runs
+    Json doc;
+    ASSERT_TRUE(JsonReader::parse(read_file(installation.scratch.file("out")), &doc));
+    ASSERT_NE(find_check(doc, "engine-program"), nullptr);
+    EXPECT_EQ((*find_check(doc, "engine-program"))["level"].text, "ok")
+        << (*find_check(doc, "engine-program"))["detail"].text;
+    EXPECT_EQ((*find_check(doc, "schedule-files"))["level"].text, "ok");
+}
+
+TEST(ZbsStatus, TheEnginesQueueMustBelongToRootOrTheAgentsUser) {
+    Installation installation;
+    // Uses the one queue name "/omvarbackup": registered to run alone.
+    mq_attr attr{};
+    attr.mq_maxmsg = 4;
+    attr.mq_msgsize = 64;
+    mqd_t queue = mq_open("/omvarbackup", O_RDWR | O_CREAT | O_EXCL, 0600, &attr);
+    if (queue == static_cast<mqd_t>(-1)) {
+        GTEST_SKIP() << "the queue /omvarbackup exists already (an engine of another test runs)";
+    }
+    int rc = -1;
+    Json doc = installation.status(&rc);
+    ASSERT_NE(find_check(doc, "engine-channel"), nullptr);
+    EXPECT_EQ((*find_check(doc, "engine-channel"))["level"].text, "ok");
+    if (geteuid() == 0 && fchown(queue, 12345, 12345) == 0) {
+        doc = installation.status(&rc);
+        EXPECT_EQ((*find_check(doc, "engine-channel"))["level"].text, "fail");
+        EXPECT_NE((*find_check(doc, "engine-channel"))["detail"].text.find("belongs to user 12345"),
+                  std::string::npos);
+    }
+    mq_close(queue);
+    mq_unlink("/omvarbackup");
+    doc = installation.status(&rc);
+    EXPECT_EQ((*find_check(doc, "engine-channel"))["level"].text, "ok");
+    EXPECT_NE((*find_check(doc, "engine-channel"))["detail"].text.find("does not exist"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace omvar::test

@@ -1,0 +1,57 @@
+// An expression as the agent reads it, field by field and item by item, in
+// words, with what in it is likely not what its writer meant.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "agent/cron/schedule.h"
+
+namespace omvar::zbs {
+
+extern const char* const kFieldNames[cron::kFieldCount];  // "minute" ... "year"
+extern const char* const kMonthNames[12];                 // "January" ... "December"
+
+struct ItemRead {
+    std::string text;
+    cron::ItemReading reading;
+};
+
+struct FieldRead {
+    std::string text;
+    bool present = false;  // false: the expression ended before this field (it reads as empty)
+    std::vector<ItemRead> items;
+};
+
+struct ExpressionRead {
+    std::string expression;
+    bool too_long = false;  // 1024 bytes or more: never matches
+    FieldRead fields[cron::kFieldCount];
+    int fields_present = 0;
+    std::string ignored;  // text after the fifth field
+};
+
+ExpressionRead read_expression(const std::string& expression);
+
+// The field, as read, against one compared value (weekday only for the day field).
+bool field_read_matches(const ExpressionRead& read, int field, long long value, int weekday);
+
+// "*", the weekday's name, the number, or "" when the item matches nothing.
+std::string reads_as_text(const ItemRead& item);
+
+// "at minute 30 of hour 8, on Mondays and Fridays, in every month, in every year"
+std::string describe(const ExpressionRead& read);
+
+struct Warning {
+    std::string field;  // "" when the warning is about the whole expression
+    std::string item;   // "" when it names no item
+    std::string message;
+};
+
+// One line: `day "Monday": message`, or the message alone.
+std::string warning_text(const Warning& warning);
+
+// What the text alone tells; from_year decides which years are past.
+std::vector<Warning> text_warnings(const ExpressionRead& read, long long from_year);
+
+}  // namespace omvar::zbs

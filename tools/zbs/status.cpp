@@ -1,0 +1,231 @@
+// status: a health check of one installation, one finding per line.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "agent/cron/settings.h"
+#include "agent/cron/tick_loop.h"
+#include "agent/crypt/key_file.h"
+#include "agent/dispatch/backup_channel.h"
+#include "tools/zbs/json.h"
+#include "tools/zbs/scan.h"
+#include "tools/zbs/timeline.h"
+#include "tools/zbs/zbs.h"
+
+namespace omvar::zbs {
+
+namespace {
+
+struct Finding {
+    std::string name;
+    std::string level;  // ok, warn, fail
+    std::string detail;
+};
+
+std::string pid_text(long pid) { return std::to_string(pid); }
+
+// The pid file's number; 0 when there is none in it.
+long read_pid(const char* path) {
+    std::FILE* file = platform::open_regular_file(path);
+    if (file == nullptr) {
+        return 0;
+    }
+    char text[32] = {};
+    bool got = std::fgets(text, sizeof text, file) != nullptr;
+    std::fclose(file);
+    char* end = nullptr;
+    long pid = got ? std::strtol(text, &end, 10) : 0;
+    return (got && end != text && pid > 0) ? pid : 0;
+}
+
+Finding agent_finding(const char* pid_path) {
+    char reason[256] = {};
+    platform::PathInfo info = platform::path_info(pid_path, reason, sizeof reason);
+    if (info.kind == platform::PathKind::kMissing) {
+        return {"agent", "fail", "not running (no pid file)"};
+    }
+    long pid = read_pid(pid_path);
+    if (pid == 0) {
+        return {"agent", "fail", "stale pid file: it holds no process id"};
+    }
+    platform::ProcessState state = platform::process_state(static_cast<int>(pid));
+    if (state == platform::ProcessState::kGone) {
+        return {"agent", "fail", "stale pid file: process " + pid_text(pid) + " does not exist"};
+    }
+    int holder = platform::pid_file_lock_holder(pid_path);
+    if (holder < 0 || state == platform::ProcessState::kUnknown) {
+        return {"agent", "ok", "running, pid " + pid_text(pid)};
+    }
+    if (holder == 0) {
+        return {
+            "agent", "fail",
+            "stale pid file: process " + pid_text(pid) + " exists, but nothing holds the pid file's lock"};
+    }
+    if (holder != pid) {
+        return {"agent", "warn",
+                "the pid file names process " + pid_text(pid) + ", but process " + pid_text(holder) +
+                    " holds its lock"};
+    }
+    return {"agent", "ok", "running, pid " + pid_text(pid) + ", holding the pid file's lock"};
+}
+
+Finding key_finding(const ScanReport& report) {
+    if (report.key_state == "missing") {
+        return {"key-file", report.rows.empty() ? "warn" : "fail", report.key_reason};
+    }
+    if (report.key_state != "ok") {
+        return {"key-file", "fail", report.key_reason};
+    }
+    char reason[256] = {};
+    platform::PathInfo info = platform::path_info(crypt::kKeyFilePath, reason, sizeof reason);
+    if (info.permissions_known && info.others_may_access) {
+        return {"key-file", "warn", "usable, but readable by others: its permissions should be owner-only"};
+    }
+    return {"key-file", "ok", "usable"};
+}
+
+Finding schedules_finding(const ScanReport& report) {
+    std::size_t ok = 0;
+    std::string failing;
+    std::string never;
+    for (const ScheduleRow& row : report.rows) {
+        if (row.state != "ok") {
+            failing += (failing.empty() ? "" : ", ") + shown(row.name) + " (" + row.state + ")";
+        } else if (!row.due) {
+            never += (never.empty() ? "" : ", ") + shown(row.name);
+        } else {
+            ++ok;
+        }
+    }
+    std::string detail = std::to_string(ok) + " ok";
+    if (!failing.empty()) {
+        detail += "; failing: " + failing;
+    }
+    if (!never.empty()) {
+        detail += "; never due: " + never;
+    }
+    return {"schedule-files", !failing.empty() ? "fail" : (never.empty() ? "ok" : "warn"), detail};
+}
+
+Finding program_finding(const char* name, const char* command_line, const char* level_if_not) {
+    char reason[256] = {};
+    if (platform::program_startable(command_line, reason, sizeof reason)) {
+        return {name, "ok", std::string("present and startable: ") + shown(command_line)};
+    }
+    std::string detail = std::string("cannot be started: ") + shown(command_line) + ": " + reason;
+    if (std::string(name) == "engine-program") {
+        detail += "; no backup can start while the engine is not running";
+    }
+    return {name, level_if_not, detail};
+}
+
+Finding channel_finding(const char* pid_path) {
+    long owner = -1;
+    platform::ChannelState state = platform::channel_probe(dispatch::kBackupMailslot, &owner);
+    if (state == platform::ChannelState::kMissing) {
+        return {"engine-channel", "ok", "does not exist: the agent starts the engine when a backup is due"};
+    }
+    if (state == platform::ChannelState::kError) {
+        return {"engine-channel", "warn", "exists, but cannot be opened for writing by this user"};
+    }
+    char reason[256] = {};
+    platform::PathInfo pid_info = platform::path_info(pid_path, reason, sizeof reason);
+    const long agent_user =
+        pid_info.kind == platform::PathKind::kRegular ? pid_info.owner : platform::current_user();
+    if (owner < 0) {
+        return {"engine-channel", "ok", "exists: the engine is running"};
+    }
+    if (owner == 0 || owner == agent_user) {
+        return {"engine-channel", "ok", "exists and belongs to user " + std::to_string(owner)};
+    }
+    return {"engine-channel", "fail",
+            "belongs to user " + std::to_string(owner) + ", neither root nor the agent's user " +
+                std::to_string(agent_user) + ": the agent refuses to write to it"};
+}
+
+Finding etc_finding() {
+    if (platform::directory_writable("etc")) {
+        return {"etc-directory", "ok", "exists and is writable: triggers can be deleted, the key file made"};
+    }
+    return {"etc-directory", "fail",
+            "not writable: run-now triggers cannot be deleted (so never run) and no key file can be made"};
+}
+
+Finding triggers_finding(const ScanReport& report) {
+    std::string detail = std::to_string(report.triggers.size()) + " waiting";
+    for (std::size_t i = 0; i < report.triggers.size(); ++i) {
+        detail += (i == 0 ? ": " : ", ") + shown(report.triggers[i]);
+    }
+    std::string never;
+    for (const std::string& name : report.trigger_dirs) {
+        never += (never.empty() ? "" : ", ") + shown(name);
+    }
+    if (never.empty()) {
+        return {"triggers", "ok", detail};
+    }
+    return {"triggers", "warn", detail + "; never handled, directories named like triggers: " + never};
+}
+
+}  // namespace
+
+int run_status(const Options& options) {
+    // Resolved before the scan enters the directory: a relative one would no longer be found.
+    std::error_code error;
+    const std::string install_dir = std::filesystem::absolute(options.install_dir, error).string();
+    ScanReport report;
+    int result = scan_install(options.install_dir, first_boundary(platform::clock_now()), &report);
+    if (result != kExitOk) {
+        return result;
+    }
+    // The agent's own settings give the companion programs' command lines.
+    if (error || cron::agent_init(install_dir.c_str()) != 0) {
+        return fail(kExitUsage, "the agent would refuse the install directory %s",
+                    shown(options.install_dir).c_str());
+    }
+    char pid_path[cron::kPidPathSize];
+    if (!cron::format_pid_file_path(pid_path, sizeof pid_path)) {
+        return fail(kExitUsage, "the pid file's path does not fit");
+    }
+    const cron::AgentSettings& s = cron::agent_settings;
+    std::vector<Finding> findings = {
+        agent_finding(pid_path),
+        key_finding(report),
+        schedules_finding(report),
+        program_finding("engine-program", s.backup_cmd, "fail"),
+        program_finding("updater-program", s.updater_cmd, "warn"),
+        program_finding("mailer-program", s.mailer_cmd, "warn"),
+        channel_finding(pid_path),
+        etc_finding(),
+        triggers_finding(report),
+    };
+    std::string verdict = "ok";
+    for (const Finding& f : findings) {
+        if (f.level == "fail" || (f.level == "warn" && verdict == "ok")) {
+            verdict = f.level;
+        }
+    }
+    if (options.json) {
+        std::string out = "{\"checks\":[";
+        for (std::size_t i = 0; i < findings.size(); ++i) {
+            out += (i == 0 ? "" : ",");
+            out += "{\"name\":" + json_string(findings[i].name) +
+                   ",\"level\":" + json_string(findings[i].level) +
+                   ",\"detail\":" + json_string(findings[i].detail) + "}";
+        }
+        out += "],\"verdict\":" + json_string(verdict) + "}\n";
+        std::fputs(out.c_str(), stdout);
+    } else {
+        for (const Finding& f : findings) {
+            std::printf("%-4s %s: %s\n", f.level.c_str(), f.name.c_str(), f.detail.c_str());
+        }
+        std::printf("verdict: %s\n", verdict.c_str());
+    }
+    if (std::fflush(stdout) != 0) {
+        return fail(kExitUsage, "cannot write to standard output");
+    }
+    return verdict == "fail" ? kExitInvalid : kExitOk;
+}
+
+}  // namespace omvar::zbs
