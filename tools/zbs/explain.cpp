@@ -78,14 +78,12 @@ void print_text(const ExpressionRead& read, const std::vector<std::string>& due,
 }  // namespace
 
 int run_explain(const Options& options) {
-    std::string expression;
-    int result = expression_argument(options, &expression);
+    DueQuery query;
+    int result = read_due_query(options, &query);
     if (result != kExitOk) {
         return result;
     }
-    const platform::Seconds start = first_boundary(options.has_from ? options.from : platform::clock_now());
-    const Zone zone = zone_around(start);
-    const ExpressionRead read = read_expression(expression);
+    const auto& [start, zone, read] = query;
     std::vector<std::string> due;
     for (platform::Seconds t : due_minutes(due_sets(read), zone, start, kShownDueMinutes)) {
         due.push_back(format_local_minute(t));

@@ -63,6 +63,19 @@ int usage_error(const char* message, const char* detail) {
     return kExitUsage;
 }
 
+// --at and --from: an existing local minute "YYYY-MM-DD HH:MM". False after a
+// usage message.
+bool parse_minute_option(const char* name, const char* value, platform::Seconds* out, bool* given) {
+    if (value == nullptr || !parse_local_minute(value, out)) {
+        std::string message =
+            std::string(name) + " needs an existing local time \"YYYY-MM-DD HH:MM\", not %s";
+        usage_error(message.c_str(), value != nullptr ? value : "nothing");
+        return false;
+    }
+    *given = true;
+    return true;
+}
+
 bool parse_count(const char* text, long* out) {
     char* end = nullptr;
     long value = std::strtol(text, &end, 10);
@@ -112,17 +125,13 @@ int parse(int argc, char** argv, Options* options, bool* done) {
             }
             options->install_dir = value;
         } else if (!only_positionals && option_value("--at", argc, argv, &i, &value)) {
-            if (value == nullptr || !parse_local_minute(value, &options->at)) {
-                return usage_error("--at needs an existing local time \"YYYY-MM-DD HH:MM\", not %s",
-                                   value != nullptr ? value : "nothing");
+            if (!parse_minute_option("--at", value, &options->at, &options->has_at)) {
+                return kExitUsage;
             }
-            options->has_at = true;
         } else if (!only_positionals && option_value("--from", argc, argv, &i, &value)) {
-            if (value == nullptr || !parse_local_minute(value, &options->from)) {
-                return usage_error("--from needs an existing local time \"YYYY-MM-DD HH:MM\", not %s",
-                                   value != nullptr ? value : "nothing");
+            if (!parse_minute_option("--from", value, &options->from, &options->has_from)) {
+                return kExitUsage;
             }
-            options->has_from = true;
         } else if (!only_positionals && std::strcmp(arg, "--json") == 0) {
             options->json = true;
         } else if (!only_positionals && option_value("-n", argc, argv, &i, &value)) {
@@ -147,43 +156,51 @@ int parse(int argc, char** argv, Options* options, bool* done) {
     return kExitOk;
 }
 
-int check_shape(const Options& o) {
-    struct Shape {
-        const char* command;
-        int args;
-        bool at;
-        bool next_options;
-        bool from;
-        bool json;
-    };
-    static const Shape kShapes[] = {
-        {"encrypt", 2, false, false, false, false}, {"decrypt", 1, false, false, false, false},
-        {"check", 1, true, false, false, false},    {"next", 1, false, true, true, false},
-        {"list", 0, false, false, true, true},      {"status", 0, false, false, false, true},
-        {"explain", 1, false, false, true, true},
-    };
+// What each command takes, and what runs it.
+struct Command {
+    const char* name;
+    int args;
+    bool at;
+    bool next_options;
+    bool from;
+    bool json;
+    int (*run)(const Options& options);
+};
+const Command kCommands[] = {
+    {"encrypt", 2, false, false, false, false, run_encrypt},
+    {"decrypt", 1, false, false, false, false, run_decrypt},
+    {"check", 1, true, false, false, false, run_check},
+    {"next", 1, false, true, true, false, run_next},
+    {"list", 0, false, false, true, true, run_list},
+    {"status", 0, false, false, false, true, run_status},
+    {"explain", 1, false, false, true, true, run_explain},
+};
+
+// kExitOk with the command in *found, or a usage error.
+int check_shape(const Options& o, const Command** found) {
     if (o.command.empty()) {
         return usage_error("%s", "no command given");
     }
-    for (const Shape& shape : kShapes) {
-        if (o.command != shape.command) {
+    for (const Command& shape : kCommands) {
+        if (o.command != shape.name) {
             continue;
         }
         if (o.arg_count != shape.args) {
-            return usage_error("wrong number of arguments for %s", shape.command);
+            return usage_error("wrong number of arguments for %s", shape.name);
         }
         if (o.has_at && !shape.at) {
-            return usage_error("--at belongs to check, not %s", shape.command);
+            return usage_error("--at belongs to check, not %s", shape.name);
         }
         if (o.has_count && !shape.next_options) {
-            return usage_error("-n belongs to next, not %s", shape.command);
+            return usage_error("-n belongs to next, not %s", shape.name);
         }
         if (o.has_from && !shape.from) {
-            return usage_error("--from belongs to next, list and explain, not %s", shape.command);
+            return usage_error("--from belongs to next, list and explain, not %s", shape.name);
         }
         if (o.json && !shape.json) {
-            return usage_error("--json belongs to list, status and explain, not %s", shape.command);
+            return usage_error("--json belongs to list, status and explain, not %s", shape.name);
         }
+        *found = &shape;
         return kExitOk;
     }
     return usage_error("unknown command %s", o.command.c_str());
@@ -201,7 +218,8 @@ int main(int argc, char** argv) {
     if (result != kExitOk || done) {
         return result;
     }
-    result = check_shape(options);
+    const Command* command = nullptr;
+    result = check_shape(options, &command);
     if (result != kExitOk) {
         return result;
     }
@@ -220,23 +238,5 @@ int main(int argc, char** argv) {
             options.args[i] = absolute.string();
         }
     }
-    if (options.command == "encrypt") {
-        return run_encrypt(options);
-    }
-    if (options.command == "decrypt") {
-        return run_decrypt(options);
-    }
-    if (options.command == "check") {
-        return run_check(options);
-    }
-    if (options.command == "list") {
-        return run_list(options);
-    }
-    if (options.command == "status") {
-        return run_status(options);
-    }
-    if (options.command == "explain") {
-        return run_explain(options);
-    }
-    return run_next(options);
+    return command->run(options);
 }

@@ -8,6 +8,9 @@
 
 namespace omvar::zbs {
 
+namespace {
+
+// An existing file is read as a schedule file.
 int expression_argument(const Options& options, std::string* expression) {
     *expression = options.args[0];
     if (platform::file_status(expression->c_str()) == platform::FileStatus::kExists) {
@@ -31,18 +34,29 @@ int expression_argument(const Options& options, std::string* expression) {
     return kExitOk;
 }
 
-int run_next(const Options& options) {
+}  // namespace
+
+int read_due_query(const Options& options, DueQuery* query) {
     std::string expression;
     int result = expression_argument(options, &expression);
     if (result != kExitOk) {
         return result;
     }
-
     // Seconds since the epoch do not jump: a repeated local hour is walked twice,
     // a skipped one not at all, exactly as the agent's minute ticks see them.
-    const platform::Seconds start = first_boundary(options.has_from ? options.from : platform::clock_now());
-    const Zone zone = zone_around(start);
-    const ExpressionRead read = read_expression(expression);
+    query->start = first_boundary(options.has_from ? options.from : platform::clock_now());
+    query->zone = zone_around(query->start);
+    query->read = read_expression(expression);
+    return kExitOk;
+}
+
+int run_next(const Options& options) {
+    DueQuery query;
+    int result = read_due_query(options, &query);
+    if (result != kExitOk) {
+        return result;
+    }
+    const auto& [start, zone, read] = query;
     for (const Warning& warning : all_warnings(read, zone, start)) {
         fail(kExitOk, "warning: %s", shown(warning_text(warning)).c_str());
     }

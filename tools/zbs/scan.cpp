@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "agent/cron/schedule.h"
 #include "agent/base/sizes.h"
+#include "agent/cron/schedule.h"
 #include "agent/cron/tick_actions.h"
 #include "agent/crypt/key_file.h"
 #include "tools/zbs/timeline.h"

@@ -38,7 +38,6 @@ struct ScanReport {
     bool has_updater_next = false;
 };
 
-
 // Enters the install directory (the agent's key path is relative to it) and
 // reads it. kExitOk, or kExitUsage after a message when it cannot be read.
 int scan_install(const std::string& install_dir, platform::Seconds start, ScanReport* report);

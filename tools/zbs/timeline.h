@@ -84,4 +84,17 @@ Zone zone_around(platform::Seconds start);
 // and whether it is due at all within the horizon.
 std::vector<Warning> all_warnings(const ExpressionRead& read, const Zone& zone, platform::Seconds start);
 
+struct Options;
+
+// The EXPRESSION|FILE.zbs argument of next and explain, read, with the first
+// minute tick at or after --from (default: now) and the zone around it.
+struct DueQuery {
+    platform::Seconds start = 0;
+    Zone zone{0, 0};  // replaced by the zone around start
+    ExpressionRead read;
+};
+// kExitOk, or an exit status after a message (an existing file is read as a
+// schedule file).
+int read_due_query(const Options& options, DueQuery* query);
+
 }  // namespace omvar::zbs

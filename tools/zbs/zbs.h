@@ -58,10 +58,6 @@ int read_schedule_expression(const std::string& path, std::string* expression, s
 // The same for a stream already open; the caller closes it.
 int read_opened_schedule(crypt::EncryptedStream* stream, std::string* expression, std::string* reason);
 
-// The EXPRESSION|FILE.zbs argument of next and explain: an existing file is read
-// as a schedule file. kExitOk, or an exit status after a message.
-int expression_argument(const Options& options, std::string* expression);
-
 // True when the name ends in ".zbs", in any letter case: the names the agent scans.
 bool ends_with_zbs(const std::string& path);
 
