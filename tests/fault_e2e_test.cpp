@@ -347,8 +347,9 @@ TEST_F(FaultE2e, RestartAfterKillNineReplacesTheStalePidFile) {
     const std::string pid_file = etc_ + "/omvarcrond.pid";
     const std::string before = listing(etc_);
     pid_t first = start_agent();
-    ASSERT_TRUE(wait_for_file(pid_file, 3000));
-    EXPECT_EQ(read_file(pid_file), std::to_string(first) + "\n");
+    // The file exists from the moment the lock is taken; the pid follows.
+    ASSERT_TRUE(wait_until([&] { return read_file(pid_file) == std::to_string(first) + "\n"; }, 3000))
+        << read_file(pid_file);
     kill(first, SIGKILL);
     ASSERT_EQ(wait_exit(first, 3000), -2);
     agents_.clear();
