@@ -12,6 +12,7 @@ namespace {
 using omvar::base::ascii_lower;
 using omvar::base::ends_with_ignoring_case;
 using omvar::base::equals_ignoring_case;
+using omvar::base::has_extension;
 using omvar::base::starts_with_ignoring_case;
 
 TEST(BaseText, AsciiLowerFoldsOnlyAsciiCapitals) {
@@ -56,6 +57,25 @@ TEST(BaseText, ComparisonsIgnoreAsciiCaseOnEitherSide) {
         EXPECT_EQ(equals_ignoring_case(c.b.c_str(), c.a.c_str()), c.equals);
         EXPECT_EQ(starts_with_ignoring_case(c.a.c_str(), c.b.c_str()), c.starts);
         EXPECT_EQ(ends_with_ignoring_case(c.a.c_str(), c.b.c_str()), c.ends);
+    }
+}
+
+// The extension is the part from the last "."; the agent's scan and omvar-zbs
+// list both sort entries by it.
+TEST(BaseText, ExtensionIsThePartFromTheLastDot) {
+    struct Case {
+        const char* name;
+        const char* extension;
+        bool has;
+    };
+    const Case cases[] = {
+        {"job.zbs", ".zbs", true},    {"JOB.ZBS", ".zbs", true},   {".zbs", ".zbs", true},
+        {"a.zbs.bak", ".zbs", false}, {"a.bak.zbs", ".zbs", true}, {"zbs", ".zbs", false},
+        {"job.zbsx", ".zbs", false},  {"job.", ".zbs", false},     {"mail.Eml", ".eml", true},
+        {"x.now.zbs", ".now", false}, {"", ".zbs", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(has_extension(c.name, c.extension), c.has) << c.name;
     }
 }
 

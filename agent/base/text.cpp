@@ -31,4 +31,9 @@ bool ends_with_ignoring_case(const char* text, const char* suffix) {
     return m <= n && equals_ignoring_case(text + n - m, suffix);
 }
 
+bool has_extension(const char* name, const char* extension) {
+    const char* dot = std::strrchr(name, '.');
+    return dot != nullptr && equals_ignoring_case(dot, extension);
+}
+
 }  // namespace omvar::base

@@ -12,4 +12,8 @@ bool equals_ignoring_case(const char* a, const char* b);
 bool starts_with_ignoring_case(const char* text, const char* prefix);
 bool ends_with_ignoring_case(const char* text, const char* suffix);
 
+// True when the name's extension, the part from its last "." on, equals the
+// given one (".zbs") without regard to ASCII case. A name without "." has none.
+bool has_extension(const char* name, const char* extension);
+
 }  // namespace omvar::base

@@ -52,16 +52,12 @@ void scan_directory(const std::tm& tick_time) {
     }
     const std::size_t dir_length = std::strlen(scan_dir);
     do {
-        const char* extension = std::strrchr(entry.name, '.');
-        if (extension == nullptr) {
-            continue;
-        }
-        if (base::equals_ignoring_case(extension, ".eml")) {
+        if (base::has_extension(entry.name, ".eml")) {
             if (mail_pending) {
                 dispatch::launch_mail_sender();
                 mail_pending = false;
             }
-        } else if (base::equals_ignoring_case(extension, ".zbs")) {
+        } else if (base::has_extension(entry.name, ".zbs")) {
             if (dir_length + std::strlen(entry.name) + 2 >= kPathSize) {
                 continue;
             }

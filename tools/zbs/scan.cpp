@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "agent/base/sizes.h"
+#include "agent/base/text.h"
 #include "agent/cron/schedule.h"
 #include "agent/cron/tick_actions.h"
 #include "agent/crypt/key_file.h"
@@ -12,22 +13,6 @@
 namespace omvar::zbs {
 
 namespace {
-
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// The extension (from the last "."), compared without regard to ASCII case.
-bool has_extension(const char* name, const char* lower) {
-    const char* dot = std::strrchr(name, '.');
-    if (dot == nullptr || std::strlen(dot) != std::strlen(lower)) {
-        return false;
-    }
-    for (std::size_t i = 0; dot[i] != '\0'; ++i) {
-        if (ascii_lower(dot[i]) != lower[i]) {
-            return false;
-        }
-    }
-    return true;
-}
 
 void read_key_state(ScanReport* report) {
     unsigned char key[crypt::kScheduleKeySize];
@@ -163,11 +148,11 @@ int scan_install(const std::string& install_dir, platform::Seconds start, ScanRe
         return fail(kExitUsage, "cannot list %s", shown(report->scan_dir).c_str());
     }
     do {
-        if (has_extension(entry.name, ".zbs")) {
+        if (base::has_extension(entry.name, ".zbs")) {
             report->rows.push_back(classify(*report, entry, zone));
-        } else if (has_extension(entry.name, ".eml")) {
+        } else if (base::has_extension(entry.name, ".eml")) {
             report->mail.emplace_back(entry.name);
-        } else if (has_extension(entry.name, ".now")) {
+        } else if (base::has_extension(entry.name, ".now")) {
             if ((entry.attributes & platform::kAttrDirectory) != 0) {
                 report->trigger_dirs.emplace_back(entry.name);
             } else if (install_dir.size() + std::strlen(entry.name) + 5 >= base::kPathSize) {
