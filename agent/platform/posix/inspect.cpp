@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "agent/platform/command_line.h"
 #include "agent/platform/platform.h"
+#include "agent/platform/posix/layer.h"
 
 namespace omvar::platform {
 
@@ -62,15 +62,10 @@ bool directory_writable(const char* path) { return access(path, W_OK | X_OK) == 
 
 bool program_startable(const char* command_line, char* reason, std::size_t reason_size) {
     static CommandLineArgs args;
-    if (!split_command_line(command_line, &args) || args.count == 0) {
+    // Read as launch_process reads it.
+    if (!split_program_command(command_line, &args)) {
         set_reason(reason, reason_size, ENAMETOOLONG);
         return false;
-    }
-    // As launch_process does: a backslash in the program path separates directories.
-    for (char* p = args.argv[0]; *p != '\0'; ++p) {
-        if (*p == '\\') {
-            *p = '/';
-        }
     }
     struct stat st {};
     if (stat(args.argv[0], &st) != 0) {
@@ -135,10 +130,8 @@ int pid_file_lock_holder(const char* path) {
 
 ChannelState channel_probe(const char* name, long* owner) {
     *owner = -1;
-    const char* last = std::strrchr(name, '\\');
-    char queue[256];
-    int n = std::snprintf(queue, sizeof queue, "/%s", last != nullptr ? last + 1 : name);
-    if (n <= 1 || static_cast<std::size_t>(n) >= sizeof queue) {
+    char queue[kQueueNameSize];
+    if (!queue_name(name, queue, sizeof queue)) {
         return ChannelState::kError;
     }
     mqd_t q = mq_open(queue, O_WRONLY | O_NONBLOCK | O_CLOEXEC);

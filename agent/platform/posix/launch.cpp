@@ -19,6 +19,7 @@
 
 #include "agent/platform/command_line.h"
 #include "agent/platform/platform.h"
+#include "agent/platform/posix/layer.h"
 
 namespace omvar::platform {
 
@@ -107,15 +108,9 @@ void reap_adopted_programs() {
 
 int system_launch(const LaunchSpec& launch_spec) {
     reap_adopted_programs();
-    if (launch_spec.command_line == nullptr || !split_command_line(launch_spec.command_line, &launch_args) ||
-        launch_args.count == 0 || launch_args.argv[0][0] == '\0') {
+    if (launch_spec.command_line == nullptr ||
+        !split_program_command(launch_spec.command_line, &launch_args) || launch_args.argv[0][0] == '\0') {
         return -1;
-    }
-    // In the program path a backslash separates directories, as on Windows.
-    for (char* p = launch_args.argv[0]; *p != '\0'; ++p) {
-        if (*p == '\\') {
-            *p = '/';
-        }
     }
 
     int report[2];
@@ -149,6 +144,18 @@ int system_launch(const LaunchSpec& launch_spec) {
 const LaunchOps kSystemLaunch = {system_launch};
 
 }  // namespace
+
+bool split_program_command(const char* command_line, CommandLineArgs* args) {
+    if (!split_command_line(command_line, args) || args->count == 0) {
+        return false;
+    }
+    for (char* p = args->argv[0]; *p != '\0'; ++p) {
+        if (*p == '\\') {
+            *p = '/';
+        }
+    }
+    return true;
+}
 
 const LaunchOps& system_launch_ops() { return kSystemLaunch; }
 

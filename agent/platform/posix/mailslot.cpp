@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "agent/platform/platform.h"
+#include "agent/platform/posix/layer.h"
 
 namespace omvar::platform {
 
@@ -22,21 +23,6 @@ namespace {
 constexpr long kRoomWaitMs = 1000;
 // Bounds the retries when room appears and is taken again before our send.
 constexpr int kMaxSendPasses = 1000;
-constexpr std::size_t kQueueNameSize = 256;  // NAME_MAX plus the leading slash
-
-// "/" and the last component after the last backslash; false if there is none
-// or it would not be a valid queue name.
-bool queue_name(const char* mailslot, char* out, std::size_t size) {
-    const char* last = std::strrchr(mailslot, '\\');
-    const char* component = last != nullptr ? last + 1 : mailslot;
-    std::size_t n = std::strlen(component);
-    if (n == 0 || n + 2 > size || std::strchr(component, '/') != nullptr) {
-        return false;
-    }
-    out[0] = '/';
-    std::memcpy(out + 1, component, n + 1);
-    return true;
-}
 
 // A queue someone else created is not the engine's: another local user could
 // otherwise take the name, read every job path and block every backup.
@@ -110,6 +96,18 @@ void system_close(MailslotHandle handle) {
 const MailslotOps kSystemMailslot = {system_open, system_write, system_close};
 
 }  // namespace
+
+bool queue_name(const char* mailslot, char* out, std::size_t size) {
+    const char* last = std::strrchr(mailslot, '\\');
+    const char* component = last != nullptr ? last + 1 : mailslot;
+    std::size_t n = std::strlen(component);
+    if (n == 0 || n + 2 > size || std::strchr(component, '/') != nullptr) {
+        return false;
+    }
+    out[0] = '/';
+    std::memcpy(out + 1, component, n + 1);
+    return true;
+}
 
 const MailslotOps& system_mailslot_ops() { return kSystemMailslot; }
 
