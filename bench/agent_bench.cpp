@@ -1,5 +1,7 @@
 // The agent's own costs: one schedule match, a minute tick over 10,000 schedule
-// files against plainly opening and reading the same files, omvar-zbs list over
+// files against plainly opening and reading the same files (through the
+// agent's stream and in a bare C loop), the run-now polls beside those files,
+// omvar-zbs list over
 // them against that tick, the heap allocations
 // of such a tick (the C runtime's and OpenSSL's apart), and the real binary's CPU
 // time and peak memory while it idles.
@@ -241,6 +243,46 @@ void BM_OpenReadClose10k(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_OpenReadClose10k)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Baseline in C: open, fstat, read to the end and close the same 10,000 files,
+// the least any reader of whole files does.
+void BM_CReadLoop10k(benchmark::State& state) {
+    const Install& f = install();
+    char buf[1024];
+    for (auto _ : state) {
+        for (const std::string& path : f.files) {
+            int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            struct stat st {};
+            fstat(fd, &st);
+            while (read(fd, buf, sizeof buf) > 0) {
+            }
+            close(fd);
+        }
+    }
+}
+BENCHMARK(BM_CReadLoop10k)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The run-now polls between two minute ticks with the 10,000 files in etc and
+// no trigger: CPU time of 15 polling ticks (45 seconds of the agent's clock).
+// The minute tick before them is not counted.
+void BM_Polls10k(benchmark::State& state) {
+    const Install& f = install();
+    omvar::platform::set_mailslot_ops(&kNullMailslot);
+    omvar::platform::set_launch_ops(&kNullLaunch);
+    constexpr int kPolls = 15;
+    for (auto _ : state) {
+        state.PauseTiming();
+        minute_tick(f);
+        state.ResumeTiming();
+        for (int i = 1; i <= kPolls; ++i) {
+            omvar::cron::next_tick = f.tick_time + 3 * i;
+            omvar::cron::on_tick();
+        }
+    }
+    omvar::platform::set_mailslot_ops(nullptr);
+    omvar::platform::set_launch_ops(nullptr);
+}
+BENCHMARK(BM_Polls10k)->Iterations(10)->Unit(benchmark::kMillisecond);
 
 // Heap allocations of one minute tick over the 10,000 files (after a first tick
 // that has loaded the key), split by who asked for them.

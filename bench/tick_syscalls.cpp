@@ -1,0 +1,93 @@
+// One minute tick of the agent in a process of its own, for counting its system
+// calls with strace:
+//   tick_syscalls DIR N   makes DIR/etc with a key file and N schedule files of
+//                         80 bytes, none due at the tick
+//   tick_syscalls DIR     runs one minute tick over DIR (requests and program
+//                         starts are only counted, never made)
+// bench/run traces the second form with N files and with none; the difference
+// divided by N is what one schedule file costs.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "agent/cron/settings.h"
+#include "agent/cron/tick_actions.h"
+#include "agent/cron/tick_loop.h"
+#include "agent/crypt/estream.h"
+#include "agent/crypt/key_file.h"
+#include "agent/platform/platform.h"
+
+namespace {
+
+int requests = 0;
+int null_open(const char*, omvar::platform::MailslotHandle* handle) {
+    *handle = 1;
+    return 0;
+}
+int null_write(omvar::platform::MailslotHandle, const void*, std::size_t) {
+    ++requests;
+    return 0;
+}
+void null_close(omvar::platform::MailslotHandle) {}
+const omvar::platform::MailslotOps kNullMailslot = {null_open, null_write, null_close};
+int null_launch(const omvar::platform::LaunchSpec&) { return 0; }
+const omvar::platform::LaunchOps kNullLaunch = {null_launch};
+
+int make_files(int count) {
+    unsigned char key[omvar::crypt::kScheduleKeySize];
+    if (omvar::crypt::load_schedule_key(key) != 0) {
+        return 1;
+    }
+    for (int i = 0; i < count; ++i) {
+        char name[64];
+        char text[80];
+        std::snprintf(name, sizeof name, "etc/job%05d.zbs", i);
+        // 70 bytes of text: 80 bytes of ciphertext.
+        int n = std::snprintf(text, sizeof text,
+                              "# Omvar Backup Schedule 1\njob=job%05d\nschedule=30 3 * * *\nretain=7\n", i);
+        std::FILE* out = std::fopen(name, "wb");
+        if (out == nullptr) {
+            return 1;
+        }
+        omvar::crypt::EncryptedStream stream;
+        bool ok = omvar::crypt::estream_open(&stream, out, 1) == 0 &&
+                  omvar::crypt::estream_write(&stream, text, n) == 0 &&
+                  omvar::crypt::estream_finish(&stream) == 0;
+        omvar::crypt::estream_close(&stream);
+        if (std::fclose(out) != 0 || !ok) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2 || argc > 3) {
+        std::fprintf(stderr, "usage: tick_syscalls DIR [N]\n");
+        return 2;
+    }
+    if (argc == 3) {
+        mkdir((std::string(argv[1]) + "/etc").c_str(), 0755);
+    }
+    if (omvar::cron::agent_init(argv[1]) != 0) {
+        return 1;
+    }
+    if (argc == 3) {
+        return make_files(std::atoi(argv[2]));
+    }
+    omvar::platform::set_mailslot_ops(&kNullMailslot);
+    omvar::platform::set_launch_ops(&kNullLaunch);
+    std::tm t{};
+    t.tm_year = 109;
+    t.tm_mday = 5;
+    t.tm_hour = 2;
+    t.tm_isdst = -1;
+    omvar::cron::next_tick = static_cast<omvar::platform::Seconds>(std::mktime(&t));
+    omvar::cron::on_tick();
+    return requests == 0 ? 0 : 1;
+}
