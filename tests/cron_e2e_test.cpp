@@ -11,7 +11,9 @@
 // between back to back, as it does after a short forward clock change.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -202,9 +204,8 @@ class CronEndToEnd : public ::testing::Test {
     }
 
     std::vector<std::string> agent_env() const {
-        return {
+        std::vector<std::string> env = {
             "PATH=/usr/bin:/bin",
-            "TZ=UTC0",
             "LD_PRELOAD=" + faketime_,
             "FAKETIME_TIMESTAMP_FILE=" + clock_file(),
             "FAKETIME_NO_CACHE=1",
@@ -215,6 +216,10 @@ class CronEndToEnd : public ::testing::Test {
             "OMVAR_ENGINE_READY=" + engine_ready(),
             "OMVAR_RECORDER_RECORD=" + recorder_record(),
         };
+        if (!machine_zone_) {
+            env.push_back("TZ=UTC0");
+        }
+        return env;
     }
 
     // Starts the agent with the clock at `start` and returns once it has aligned
@@ -371,6 +376,21 @@ class CronEndToEnd : public ::testing::Test {
         return kept;
     }
 
+    // The agent's descriptors by what they refer to ("anon_inode:inotify", a path).
+    std::vector<std::string> agent_descriptor_targets() const {
+        std::vector<std::string> targets;
+        std::string fd_dir = "/proc/" + std::to_string(agent_) + "/fd";
+        for (const std::string& name : listing(fd_dir)) {
+            char target[4096] = {};
+            if (name != "." && name != ".." &&
+                readlink((fd_dir + "/" + name).c_str(), target, sizeof target - 1) > 0) {
+                targets.push_back(target);
+            }
+        }
+        return targets;
+    }
+
+    bool machine_zone_ = false;  // no TZ: the agent uses /etc/localtime
     TempDir dir_;
     std::string faketime_;
     std::string key_;
@@ -455,11 +475,93 @@ TEST_P(CronEndToEndUpdater, StartsAtMinute56OnlyOnItsMinuteTick) {
     EXPECT_EQ(runs[0].nice, own_nice());
     EXPECT_EQ(messages(), (std::vector<std::string>{kProbe, request(etc("sentinel"))}));
     EXPECT_EQ(agent_descriptors_kept(), std::vector<std::string>{});
+    // The polls' watch on etc is one descriptor, close-on-exec like the rest.
+    const std::vector<std::string> targets = agent_descriptor_targets();
+    EXPECT_EQ(std::count(targets.begin(), targets.end(), "anon_inode:inotify"), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(ScanDirectory, CronEndToEndUpdater,
                          ::testing::Values(UpdaterCase{"Present", true}, UpdaterCase{"Missing", false}),
                          [](const ::testing::TestParamInfo<UpdaterCase>& info) { return info.param.name; });
+
+// /etc/localtime of a private mount namespace: a file of the test's bound onto
+// it, rewritten as a zone change rewrites the machine's; all undone at the end.
+class MachineZone {
+  public:
+    explicit MachineZone(const std::string& file) : file_(file) {
+        own_ = open("/proc/self/ns/mnt", O_RDONLY | O_CLOEXEC);
+        if (own_ < 0 || unshare(CLONE_NEWNS) != 0) {
+            why_ = std::string("no private mount namespace: ") + std::strerror(errno);
+            return;
+        }
+        entered_ = true;
+        write_file(file_, read_file("/usr/share/zoneinfo/UTC"));
+        if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount(file_.c_str(), "/etc/localtime", nullptr, MS_BIND, nullptr) != 0) {
+            why_ = std::string("cannot bind a file onto /etc/localtime: ") + std::strerror(errno);
+        }
+    }
+    ~MachineZone() {
+        if (entered_) {
+            umount2("/etc/localtime", MNT_DETACH);
+            setns(own_, CLONE_NEWNS);
+        }
+        if (own_ >= 0) {
+            close(own_);
+        }
+    }
+    const std::string& why_not() const { return why_; }
+
+    // Rewrites the bound file in place with another zone; its time stamp moves
+    // well away, as the C library notices a changed file by it.
+    void change_to(const std::string& zone) {
+        struct stat before {};
+        ASSERT_EQ(stat(file_.c_str(), &before), 0);
+        write_file(file_, read_file("/usr/share/zoneinfo/" + zone));
+        timespec times[2] = {{before.st_mtime + 100000, 0}, {before.st_mtime + 100000, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, file_.c_str(), times, 0), 0);
+    }
+
+  private:
+    std::string file_;
+    std::string why_;
+    int own_ = -1;
+    bool entered_ = false;
+};
+
+// A laptop that travels: the machine's zone changes from UTC to Tokyo under the
+// running agent. 02:00 UTC is 11:00 in Tokyo: the schedule due at 11:00 runs,
+// the one due at 02:00 (only in the old zone) does not.
+TEST_F(CronEndToEnd, MinuteTickFollowsTheMachinesZoneChange) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root for a private mount namespace";
+    }
+    if (!file_exists("/usr/share/zoneinfo/Asia/Tokyo") || !file_exists("/etc/localtime")) {
+        GTEST_SKIP() << "needs the zone database (Debian package \"tzdata\") and /etc/localtime";
+    }
+    MachineZone zone(dir_.file("localtime"));
+    if (!zone.why_not().empty()) {
+        GTEST_SKIP() << zone.why_not();
+    }
+    write_schedule("utc.zbs", "59 1 * * *");
+    write_schedule("tokyo.zbs", "0 11 * * *");
+    write_schedule("old-zone.zbs", "0 2 * * *");
+    ASSERT_NO_FATAL_FAILURE(start_engine());
+    machine_zone_ = true;
+    // libfaketime must leave the zone file's time stamps alone.
+    ASSERT_NO_FATAL_FAILURE(start_agent({1, 58, 59}, {"NO_FAKE_STAT=1"}));
+
+    ASSERT_NO_FATAL_FAILURE(step_until_messages({1, 59, 0}, 2));
+    ASSERT_NO_FATAL_FAILURE(settle());
+    ASSERT_NO_FATAL_FAILURE(zone.change_to("Asia/Tokyo"));
+    ASSERT_NO_FATAL_FAILURE(step_until_messages({2, 0, 0}, 4));
+    ASSERT_NO_FATAL_FAILURE(handle_sentinel({2, 0, 3}));
+
+    EXPECT_EQ(messages(),
+              (std::vector<std::string>{kProbe, request(etc("utc.zbs")), kProbe, request(etc("tokyo.zbs")),
+                                        kProbe, request(etc("sentinel"))}));
+    EXPECT_EQ(stop_agent(), 0);
+}
 
 TEST_F(CronEndToEnd, MailFilesStartTheMailSenderOncePerMinute) {
     touch(etc("a.eml"));

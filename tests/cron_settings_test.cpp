@@ -171,4 +171,25 @@ TEST(DebugLog, LongMessageIsCutToTheLineBuffer) {
     }
 }
 
+// A name's control bytes are shown escaped, so no file name can start a line of
+// its own; an escape is never cut in half at the end of the line.
+TEST(DebugLog, ControlBytesAreEscapedAndNeverCutInHalf) {
+    const struct {
+        std::string name;
+        std::string shown;
+    } cases[] = {
+        {"a\nfound evil.now", "a\\nfound evil.now"},
+        {"tab\there.now", "tab\\there.now"},
+        {"\x1b[31mred\x7f\r.now", "\\x1b[31mred\\x7f\\x0d.now"},
+        {std::string(246, 'p') + "\x01", std::string(246, 'p')},  // 4 bytes would not fit
+        {std::string(243, 'p') + "\x01", std::string(243, 'p') + "\\x01"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shown);
+        DebugCapture capture;
+        debug_log("found %s", c.name.c_str());
+        EXPECT_EQ(capture.lines(), std::vector<std::string>{"found " + c.shown + "\r\n"});
+    }
+}
+
 }  // namespace

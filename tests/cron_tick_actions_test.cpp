@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -217,6 +219,78 @@ TEST_F(TickActions, NamesThatOnlyResembleTriggersAreLeftAlone) {
     EXPECT_TRUE(events.empty());
     EXPECT_TRUE(test::file_exists(etc("job.nowx")));
     EXPECT_TRUE(test::file_exists(etc("job.now.bak")));
+}
+
+// The first trigger a full listing of etc finds (the polls' reference), or "".
+std::string first_trigger_listed(const std::string& dir) {
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        std::string tail = name.size() >= 4 ? name.substr(name.size() - 4) : "";
+        std::transform(tail.begin(), tail.end(), tail.begin(), [](char c) { return std::tolower(c); });
+        if (tail == ".now" && !entry.is_directory()) {
+            return name;
+        }
+    }
+    return "";
+}
+
+// A poll may skip reading an unchanged directory, but must never find a trigger
+// later than a full listing would: triggers come at random moments between
+// polls, by creation or by a rename into etc, also just after a minute tick, and
+// every poll must handle exactly the trigger a listing made just before it
+// finds first, in directory order.
+TEST_F(TickActions, PollsFindWhatAFullListingFinds) {
+    for (int i = 0; i < 300; ++i) {
+        test::write_file(etc("job" + std::to_string(i) + ".zbs"), "not encrypted");
+    }
+    std::mt19937 random(20261210);
+    std::vector<std::string> staged;  // written under another name, renamed in later
+    int made = 0;
+    int handled = 0;
+    for (int minute = 0; minute < 8; ++minute) {
+        for (int second = 0; second < 60; second += 3) {
+            SCOPED_TRACE(std::to_string(minute) + ":" + std::to_string(second));
+            const std::string name = "t" + std::to_string(made++);
+            switch (random() % 7) {
+                case 0:
+                    test::write_file(etc(name + ".now"), "");
+                    break;
+                case 1:
+                    test::write_file(etc(name + ".NOW"), "");
+                    test::write_file(etc(name + "b.now"), "");
+                    break;
+                case 2:
+                    staged.push_back(name);
+                    test::write_file(etc(name + ".part"), "");
+                    break;
+                case 3:
+                    if (!staged.empty()) {
+                        std::filesystem::rename(etc(staged.back() + ".part"), etc(staged.back() + ".now"));
+                        staged.pop_back();
+                    }
+                    break;
+                case 4:
+                    test::write_file(etc(name + ".zbs"), "not a trigger");
+                    break;
+                default:
+                    break;  // nothing new: the poll may skip the listing
+            }
+            if (minute == 3 && second == 3) {
+                test::write_file(etc("after-minute-tick.now"), "");
+            }
+            const std::string expected = second == 0 ? "" : first_trigger_listed(etc(""));
+            test::DebugCapture debug;
+            tick_at(9, minute, second);
+            if (expected.empty()) {
+                EXPECT_EQ(debug.lines(), std::vector<std::string>{});
+            } else {
+                EXPECT_EQ(debug.lines(), std::vector<std::string>{"found " + etc(expected) + "\r\n"});
+                EXPECT_FALSE(test::file_exists(etc(expected)));
+                ++handled;
+            }
+        }
+    }
+    EXPECT_GE(handled, 40);  // the random moments did bring triggers
 }
 
 // An install directory deep enough that entry names reach the 1024-byte limit.

@@ -7,7 +7,8 @@ namespace omvar::cron {
 
 constexpr std::size_t kDebugLineSize = 256;
 
-// printf-style; the message is cut to what fits in the line with its "\r\n".
+// printf-style; control bytes in the message are written escaped (\n, \t,
+// \xNN) and the message is cut to what fits in the line with its "\r\n".
 void debug_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace omvar::cron

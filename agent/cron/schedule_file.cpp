@@ -53,13 +53,15 @@ void evaluate_schedule_file(const char* dir, const platform::DirEntry* entry, co
         (entry->attributes & platform::kAttrDirectory) != 0) {
         return;
     }
-    std::FILE* file = platform::open_regular_file(buf);
-    if (file == nullptr) {
+    // A descriptor, not a buffered stream: for a file shorter than one chunk that
+    // is open, fstat, two reads and close, and nothing else.
+    int fd = platform::file_open_regular(buf);
+    if (fd < 0) {
         return;
     }
     crypt::EncryptedStream stream;
-    if (crypt::estream_open(&stream, file, 0) != 0) {
-        std::fclose(file);
+    if (crypt::estream_open_descriptor(&stream, fd) != 0) {
+        platform::file_close(fd);
         return;
     }
     if (read_schedule_line(&stream, buf, static_cast<int>(sizeof buf)) == ScheduleLine::kFound &&
@@ -68,7 +70,7 @@ void evaluate_schedule_file(const char* dir, const platform::DirEntry* entry, co
         dispatch::submit_backup_request(buf);
     }
     crypt::estream_close(&stream);
-    std::fclose(file);
+    platform::file_close(fd);
 }
 
 }  // namespace omvar::cron

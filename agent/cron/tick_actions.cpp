@@ -35,19 +35,16 @@ bool format_checked(char* out, std::size_t size, const char* format, const char*
     return n >= 0 && static_cast<std::size_t>(n) < size;
 }
 
-// Forms the scan directory path in scan_dir and starts searching it; false when
-// the path does not fit or nothing can be listed (then there is nothing to close).
-bool start_scan(char (&scan_dir)[kPathSize], const char* extension_filter, platform::DirSearch* search,
-                platform::DirEntry* entry) {
-    return format_checked(scan_dir, sizeof scan_dir, "%s%s", agent_settings.install_dir, "/etc") &&
-           platform::dir_first(scan_dir, extension_filter, search, entry) == 0;
+// False when the path does not fit: nothing is listed then.
+bool format_scan_dir(char (&scan_dir)[kPathSize]) {
+    return format_checked(scan_dir, sizeof scan_dir, "%s%s", agent_settings.install_dir, "/etc");
 }
 
 void scan_directory(const std::tm& tick_time) {
     char scan_dir[kPathSize];
     platform::DirSearch search{};
     platform::DirEntry entry{};
-    if (!start_scan(scan_dir, nullptr, &search, &entry)) {
+    if (!format_scan_dir(scan_dir) || platform::dir_first(scan_dir, nullptr, &search, &entry) != 0) {
         return;
     }
     const std::size_t dir_length = std::strlen(scan_dir);
@@ -80,11 +77,20 @@ void on_tick() {
     std::tm tick_time{};
     platform::clock_to_local(next_tick, &tick_time);
     mail_pending = true;
+    if (tick_time.tm_min != last_minute) {
+        // A minute tick by the zone in use so far: the machine's zone may have
+        // changed since (a laptop that travelled), so it is looked up again, once
+        // a minute, and the tick time converted in it.
+        platform::clock_refresh_zone();
+        platform::clock_to_local(next_tick, &tick_time);
+    }
     if (tick_time.tm_min == last_minute) {
         poll_run_now();
         return;
     }
     last_minute = tick_time.tm_min;
+    // The first poll after a minute tick lists the directory in full.
+    platform::dir_watch_forget();
     if (match_schedule(kUpdaterSchedule, &tick_time) != 0) {
         dispatch::launch_updater();
     }
@@ -95,7 +101,12 @@ void poll_run_now() {
     char scan_dir[kPathSize];
     platform::DirSearch search{};
     platform::DirEntry entry{};
-    if (!start_scan(scan_dir, kTriggerExtension, &search, &entry)) {
+    if (!format_scan_dir(scan_dir) || platform::dir_watch_unchanged(scan_dir, kTriggerExtension)) {
+        return;  // nothing new since a listing that found no trigger
+    }
+    if (platform::dir_first(scan_dir, kTriggerExtension, &search, &entry) != 0) {
+        // Not one candidate: until one appears every listing would find the same.
+        platform::dir_watch_settle(scan_dir);
         return;
     }
     char path[kPathSize];

@@ -7,6 +7,7 @@
 
 #include "agent/crypt/crypto_init.h"
 #include "agent/crypt/key_file.h"
+#include "agent/platform/platform.h"
 
 namespace omvar::crypt {
 
@@ -21,7 +22,13 @@ std::int32_t produced(int count) { return count > 0 && count <= kOutBufferSize ?
 // Reads the next chunk and decrypts it into out_buf; at the end of the file runs
 // the final step instead. Read errors end the data like the end of the file.
 void refill(EncryptedStream* s) {
-    std::size_t n = std::fread(s->in_buf, 1, sizeof s->in_buf, s->file);
+    std::size_t n = 0;
+    if (s->file != nullptr) {
+        n = std::fread(s->in_buf, 1, sizeof s->in_buf, s->file);
+    } else {
+        long got = platform::file_read(s->fd, s->in_buf, sizeof s->in_buf);
+        n = got > 0 ? static_cast<std::size_t>(got) : 0;
+    }
     int count = 0;
     if (n > 0) {
         EVP_CipherUpdate(s->cipher_ctx, s->out_buf, &count, s->in_buf, static_cast<int>(n));
@@ -40,11 +47,23 @@ bool write_bytes(EncryptedStream* s, int count) {
     return std::fwrite(s->out_buf, 1, n, s->file) == n;
 }
 
-}  // namespace
+// Fetched from the library once per process: EVP_aes_256_cbc() would take the
+// library's lock and look the cipher up again for every file.
+const EVP_CIPHER* aes_256_cbc() {
+    static EVP_CIPHER* cipher = nullptr;
+    if (cipher == nullptr) {
+        cipher = EVP_CIPHER_fetch(nullptr, "AES-256-CBC", nullptr);
+    }
+    return cipher;
+}
 
-int estream_open(EncryptedStream* stream, std::FILE* file, int encrypt) {
-    std::memset(stream, 0, sizeof *stream);
+// The key and the cipher context for either direction; -1 when either cannot be had.
+int open_cipher(EncryptedStream* stream, int encrypt) {
     if (crypto_library_init() != 0) {
+        return -1;
+    }
+    const EVP_CIPHER* cipher = aes_256_cbc();
+    if (cipher == nullptr) {
         return -1;
     }
     unsigned char key[kScheduleKeySize];
@@ -57,7 +76,7 @@ int estream_open(EncryptedStream* stream, std::FILE* file, int encrypt) {
         OPENSSL_cleanse(key, sizeof key);
         return -1;
     }
-    int init = EVP_CipherInit(ctx, EVP_aes_256_cbc(), key, kZeroIv, encrypt != 0 ? 1 : 0);
+    int init = EVP_CipherInit_ex(ctx, cipher, nullptr, key, kZeroIv, encrypt != 0 ? 1 : 0);
     OPENSSL_cleanse(key, sizeof key);
     if (init != 1) {
         // Without a key schedule every read would be meaningless.
@@ -66,7 +85,28 @@ int estream_open(EncryptedStream* stream, std::FILE* file, int encrypt) {
     }
     stream->cipher_ctx = ctx;
     stream->encrypt = encrypt != 0 ? 1 : 0;
+    return 0;
+}
+
+}  // namespace
+
+int estream_open(EncryptedStream* stream, std::FILE* file, int encrypt) {
+    std::memset(stream, 0, sizeof *stream);
+    stream->fd = -1;
+    if (open_cipher(stream, encrypt) != 0) {
+        return -1;
+    }
     stream->file = file;
+    return 0;
+}
+
+int estream_open_descriptor(EncryptedStream* stream, int fd) {
+    std::memset(stream, 0, sizeof *stream);
+    stream->fd = -1;
+    if (open_cipher(stream, 0) != 0) {
+        return -1;
+    }
+    stream->fd = fd;
     return 0;
 }
 

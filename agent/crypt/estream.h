@@ -14,7 +14,8 @@ constexpr int kChunkSize = 1008;      // 63 cipher blocks
 constexpr int kOutBufferSize = 1024;  // one chunk and the block held back
 
 struct EncryptedStream {
-    std::FILE* file;
+    std::FILE* file;  // null when the stream reads a descriptor
+    int fd;           // the descriptor read when file is null
     evp_cipher_ctx_st* cipher_ctx;
     unsigned char in_buf[kChunkSize];
     unsigned char out_buf[kOutBufferSize];
@@ -30,6 +31,10 @@ struct EncryptedStream {
 // 0, or -1 when the schedule key cannot be had (the record then needs no close).
 // encrypt 0 reads the file, 1 writes it.
 int estream_open(EncryptedStream* stream, std::FILE* file, int encrypt);
+// Reads the descriptor fd (open, as the platform's file_open_regular gives it)
+// straight into the cipher: one read per chunk and nothing else. 0 or -1, as
+// estream_open; the caller closes fd after estream_close.
+int estream_open_descriptor(EncryptedStream* stream, int fd);
 // Like fgets over the decrypted bytes: buf, or nullptr at the end of the data.
 char* estream_gets(EncryptedStream* stream, char* buf, int size);
 // Releases the cipher state (0, or -1 if the library failed to); the file stays open.

@@ -32,6 +32,15 @@ bool clock_to_local(Seconds t, std::tm* out);
 // May return early when a signal arrives (a stop request is then seen at once).
 void sleep_ms(unsigned milliseconds);
 
+// Makes clock_to_local use the zone the machine has now (TZ, when set, still
+// decides): the system's zone is otherwise read once and kept. One look at the
+// zone's file or setting; meant for once a minute, not for every conversion.
+void clock_refresh_zone();
+// Which zone clock_to_local uses after clock_refresh_zone, for people: its
+// name and where it comes from ("Asia/Tokyo (/etc/localtime)", "TZ=UTC").
+// False when it does not fit in size bytes.
+bool clock_zone_name(char* out, std::size_t size);
+
 // nullptr restores the system clock.
 void set_clock_ops(const ClockOps* ops);
 const ClockOps& system_clock_ops();
@@ -82,6 +91,10 @@ void pid_file_release(PidFile* pid_file);
 // Opens a regular file for buffered binary reading; never blocks on a FIFO or a
 // device, refuses anything that is not a regular file. nullptr on failure.
 std::FILE* open_regular_file(const char* path);
+// The same protections for a descriptor read with file_read and closed with
+// file_close, never inherited by a started program: the schedule files are read
+// this way, with no stream buffer between the file and the cipher. -1 on failure.
+int file_open_regular(const char* path);
 
 enum class FileStatus { kExists, kMissing, kError };
 FileStatus file_status(const char* path);
@@ -123,6 +136,22 @@ int dir_first(const char* dir, const char* extension_filter, DirSearch* search, 
 // 0 with the next entry, -1 at the end.
 int dir_next(DirSearch* search, DirEntry* entry);
 void dir_close(DirSearch* search);
+
+// ---------------------------------------------------------------- directory changes
+// Lets the run-now poll skip a listing that could not find anything the last
+// one did not. Where the system cannot report a directory's changes every
+// answer is "changed", and every poll lists the directory.
+
+// True only when it is certain that no entry whose name ends in extension (ASCII
+// case ignored) has appeared in dir, by creation or by a rename into it, since
+// dir_watch_settle marked dir settled. Otherwise false, and every change until
+// now is taken into account: a listing started after this call sees them.
+bool dir_watch_unchanged(const char* dir, const char* extension);
+// For a listing of dir started after dir_watch_unchanged answered false that
+// found no entry with the extension: marks dir settled.
+void dir_watch_settle(const char* dir);
+// Drops the settled mark: the next dir_watch_unchanged answers false.
+void dir_watch_forget();
 
 // ---------------------------------------------------------------- companion programs
 

@@ -1,6 +1,7 @@
 // status: a health check of one installation, one finding per line.
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -168,6 +169,23 @@ Finding triggers_finding(const ScanReport& report) {
     return {"triggers", "warn", detail + "; never handled, directories named like triggers: " + never};
 }
 
+// The zone the agent's next minute tick converts the tick time in, as it would
+// look the zone up itself.
+Finding zone_finding() {
+    char zone[256];
+    platform::clock_refresh_zone();
+    if (!platform::clock_zone_name(zone, sizeof zone)) {
+        return {"zone", "warn", "the zone's name does not fit in this report"};
+    }
+    std::tm local{};
+    char now[32] = "?";
+    if (platform::clock_to_local(platform::clock_now(), &local)) {
+        std::strftime(now, sizeof now, "%Y-%m-%d %H:%M", &local);
+    }
+    return {"zone", "ok",
+            std::string("the next minute tick converts in ") + shown(zone) + ", local time now " + now};
+}
+
 }  // namespace
 
 int run_status(const Options& options) {
@@ -199,6 +217,7 @@ int run_status(const Options& options) {
         channel_finding(pid_path),
         etc_finding(),
         triggers_finding(report),
+        zone_finding(),
     };
     std::string verdict = "ok";
     for (const Finding& f : findings) {

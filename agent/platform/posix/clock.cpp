@@ -1,4 +1,9 @@
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "agent/platform/platform.h"
@@ -31,5 +36,36 @@ const ClockOps kSystemClock = {system_now, system_to_local, system_sleep_ms};
 }  // namespace
 
 const ClockOps& system_clock_ops() { return kSystemClock; }
+
+// localtime_r never looks at the zone again; tzset does, and the C library
+// rereads /etc/localtime only when the file it finds there has changed (a
+// replaced link, a rewritten file).
+void clock_refresh_zone() { tzset(); }
+
+bool clock_zone_name(char* out, std::size_t size) {
+    const char* tz = std::getenv("TZ");
+    int n = 0;
+    if (tz != nullptr) {
+        n = std::snprintf(out, size, "TZ=%s", tz);
+    } else {
+        // A link into the zone database names its zone; a copied or bound file
+        // is named by its abbreviations.
+        char target[base::kPathSize];
+        ssize_t length = readlink("/etc/localtime", target, sizeof target - 1);
+        const char* zone = nullptr;
+        if (length > 0) {
+            target[length] = '\0';
+            const char* inside = std::strstr(target, "zoneinfo/");
+            zone = inside != nullptr ? inside + 9 : target;
+        }
+        tzset();
+        if (zone != nullptr) {
+            n = std::snprintf(out, size, "%s (/etc/localtime)", zone);
+        } else {
+            n = std::snprintf(out, size, "%s/%s (/etc/localtime)", tzname[0], tzname[1]);
+        }
+    }
+    return n >= 0 && static_cast<std::size_t>(n) < size;
+}
 
 }  // namespace omvar::platform

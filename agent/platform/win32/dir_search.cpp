@@ -74,4 +74,10 @@ void dir_close(DirSearch* search) {
     }
 }
 
+// Every poll searches: the search answers for the whole directory at once, and
+// a missed change notification must never delay a trigger.
+bool dir_watch_unchanged(const char*, const char*) { return false; }
+void dir_watch_settle(const char*) {}
+void dir_watch_forget() {}
+
 }  // namespace omvar::platform

@@ -40,6 +40,24 @@ std::FILE* open_regular_file(const char* path) {
     return file;
 }
 
+// As open_regular_file, for a descriptor that no started program inherits.
+int file_open_regular(const char* path) {
+    struct _stat st {};
+    if (_stat(path, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) {
+        return -1;
+    }
+    int fd = _open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    if (fd < 0) {
+        return -1;
+    }
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK) {
+        _close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 FileStatus file_status(const char* path) {
     struct _stat st {};
     if (_stat(path, &st) == 0) {
