@@ -245,6 +245,9 @@ TEST_F(Win32Files, OnlyFilesOnDiskAreOpenedForReading) {
     if (file != nullptr) {
         std::fclose(file);
     }
+    const int fd = platform::file_open_regular((install_ + "/etc/job.zbs").c_str());
+    EXPECT_GE(fd, 0);
+    platform::file_close(fd);
     for (const std::string& path :
          {install_ + "/etc/dir.zbs", std::string("NUL"), install_ + "/etc/none.zbs"}) {
         std::FILE* f = platform::open_regular_file(path.c_str());
@@ -252,6 +255,9 @@ TEST_F(Win32Files, OnlyFilesOnDiskAreOpenedForReading) {
         if (f != nullptr) {
             std::fclose(f);
         }
+        const int d = platform::file_open_regular(path.c_str());
+        EXPECT_EQ(d, -1) << path;
+        platform::file_close(d);
     }
 }
 
