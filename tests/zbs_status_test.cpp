@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -193,7 +194,11 @@ TEST(ZbsStatus, EveryCheckIsThereWithTheDocumentedKeys) {
     }
     EXPECT_EQ(names, (std::vector<std::string>{"agent", "key-file", "schedule-files", "engine-program",
                                                "updater-program", "mailer-program", "engine-channel",
-                                               "etc-directory", "triggers"}));
+                                               "etc-directory", "triggers", "zone"}));
+    // The zone the agent would take from the same environment.
+    const char* tz = std::getenv("TZ");
+    const std::string zone = tz != nullptr ? std::string("TZ=") + tz : "(/etc/localtime)";
+    EXPECT_NE(doc["checks"].items.back()["detail"].text.find(zone), std::string::npos);
     EXPECT_EQ(doc["verdict"].text, "fail");  // no agent runs
     EXPECT_EQ(rc, 1);
 }
