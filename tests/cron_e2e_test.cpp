@@ -492,7 +492,9 @@ TEST_P(CronEndToEndUpdater, StartsAtMinute56OnlyOnItsMinuteTick) {
 
 INSTANTIATE_TEST_SUITE_P(ScanDirectory, CronEndToEndUpdater,
                          ::testing::Values(UpdaterCase{"Present", true}, UpdaterCase{"Missing", false}),
-                         [](const ::testing::TestParamInfo<UpdaterCase>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<UpdaterCase>& param_info) {
+                             return param_info.param.name;
+                         });
 
 // /etc/localtime of a private mount namespace: a file of the test's bound onto
 // it, rewritten as a zone change rewrites the machine's; all undone at the end.
@@ -659,8 +661,8 @@ TEST_P(CronEndToEndTriggerTiming, TriggerIsSeenAtTheFirstPollingTickAfterTheMinu
 INSTANTIATE_TEST_SUITE_P(Created, CronEndToEndTriggerTiming,
                          ::testing::Values(LateTriggerCase{"JustAfterTheMinuteTick", false},
                                            LateTriggerCase{"BeforeTheMinuteTick", true}),
-                         [](const ::testing::TestParamInfo<LateTriggerCase>& info) {
-                             return info.param.name;
+                         [](const ::testing::TestParamInfo<LateTriggerCase>& param_info) {
+                             return param_info.param.name;
                          });
 
 // The engine stand-in takes a second to create its queue, well inside the wait

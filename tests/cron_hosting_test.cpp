@@ -122,13 +122,12 @@ class HostingTest : public ::testing::Test {
         loop_log = &loop_;
         set_host_ops(&kFakeOps);
         set_hosted_loop(fake_loop);
-        service_run_flag.store(1);
-        service_status = ServiceStatus{};
+        omvar::test::reset_agent_state();
     }
     void TearDown() override {
         set_hosted_loop(nullptr);
         set_host_ops(nullptr);
-        omvar::platform::set_clock_ops(nullptr);
+        omvar::test::reset_agent_state();
         fake = nullptr;
         loop_log = nullptr;
         // Leave the temporary directories before they are removed.
@@ -318,25 +317,9 @@ TEST_F(HostingTest, HandlerRegistrationFailureReportsNothingAndRunsNoLoop) {
 // a second of sleep, and "stopped" is reported only after the pid file is gone.
 namespace real_loop {
 
-omvar::platform::Seconds now = 0;
-int sleeps = 0;
 std::string pid_path;
 bool pid_file_seen_while_running = false;
 bool pid_file_present_at_stopped = true;
-
-omvar::platform::Seconds clock_now() { return now; }
-bool to_local(omvar::platform::Seconds t, std::tm* out) {
-    return omvar::platform::system_clock_ops().to_local(t, out);
-}
-void sleep_ms(unsigned ms) {
-    now += ms / 1000;
-    ++sleeps;
-    if (sleeps == 3) {
-        pid_file_seen_while_running = omvar::test::file_exists(pid_path);
-        fake->handler(kControlStop);
-    }
-}
-constexpr omvar::platform::ClockOps kClock = {clock_now, to_local, sleep_ms};
 
 void report_and_check(const ServiceStatus& status) {
     if (status.current_state == kStateStopped) {
@@ -356,16 +339,20 @@ TEST_F(HostingTest, StopEndsTheRealLoopBeforeStoppedIsReported) {
     std::filesystem::create_directory(install_.file("etc"));
     real_loop::pid_path = install_.file("etc/omvarcrond.pid");
     // Twenty seconds before a minute boundary: no tick comes before the stop.
-    real_loop::now = 1700000000 - 1700000000 % 60 + 40;
-    real_loop::sleeps = 0;
-    omvar::platform::set_clock_ops(&real_loop::kClock);
+    omvar::test::FakeClock clock(1700000000 - 1700000000 % 60 + 40);
+    clock.on_sleep = [&clock](unsigned) {
+        if (clock.sleeps == 3) {
+            real_loop::pid_file_seen_while_running = omvar::test::file_exists(real_loop::pid_path);
+            fake->handler(kControlStop);
+        }
+    };
 
     std::string dir = install_.path();
     EXPECT_EQ(agent_main(dir.c_str()), 0);
 
     EXPECT_TRUE(real_loop::pid_file_seen_while_running);
     EXPECT_FALSE(real_loop::pid_file_present_at_stopped);
-    EXPECT_EQ(real_loop::sleeps, 3) << "the loop must end at the first check after the stop";
+    EXPECT_EQ(clock.sleeps, 3) << "the loop must end at the first check after the stop";
     const std::vector<Report> expected = {
         {kStateRunning, 250}, {kStateStopPending, 2000}, {kStateStopped, 0}};
     EXPECT_EQ(states_of(host_.reports), expected);

@@ -9,38 +9,10 @@
 #include "agent/dispatch/backup_channel.h"
 #include "agent/platform/platform.h"
 #include "crypt_test_portable.h"
+#include "test_support.h"
 
 namespace omvar::test {
 namespace {
-
-// A backup engine whose mailslot always opens: records every message.
-struct RecordingChannel {
-    static std::vector<std::string> opened;
-    static std::vector<std::string> messages;
-    static int launches;
-
-    static int open(const char* name, platform::MailslotHandle* handle) {
-        opened.emplace_back(name);
-        *handle = 7;
-        return 0;
-    }
-    static int write(platform::MailslotHandle, const void* data, std::size_t length) {
-        messages.emplace_back(static_cast<const char*>(data), length);
-        return 0;
-    }
-    static void close(platform::MailslotHandle) {}
-    static int launch(const platform::LaunchSpec&) {
-        ++launches;
-        return -1;
-    }
-};
-std::vector<std::string> RecordingChannel::opened;
-std::vector<std::string> RecordingChannel::messages;
-int RecordingChannel::launches = 0;
-
-constexpr platform::MailslotOps kRecordingMailslot = {RecordingChannel::open, RecordingChannel::write,
-                                                      RecordingChannel::close};
-constexpr platform::LaunchOps kRecordingLaunch = {RecordingChannel::launch};
 
 // Monday 5 January 2009, 02:00.
 std::tm monday_0200() {
@@ -54,23 +26,15 @@ std::tm monday_0200() {
     return t;
 }
 
+// The backup engine's mailslot always opens; the engine is never started.
 class ScheduleFileTest : public ::testing::Test {
   protected:
+    Recorder recorder;
     InstallDir install;
     std::string key = install.use_known_key();
     std::string scan_dir = install.file("etc");
 
-    void SetUp() override {
-        RecordingChannel::opened.clear();
-        RecordingChannel::messages.clear();
-        RecordingChannel::launches = 0;
-        platform::set_mailslot_ops(&kRecordingMailslot);
-        platform::set_launch_ops(&kRecordingLaunch);
-    }
-    void TearDown() override {
-        platform::set_mailslot_ops(nullptr);
-        platform::set_launch_ops(nullptr);
-    }
+    void SetUp() override { recorder.launch_result = -1; }
 
     void write_schedule(const std::string& name, const std::string& plain, const std::string& with_key) {
         std::string plain_path = install.file("plain");
@@ -81,13 +45,13 @@ class ScheduleFileTest : public ::testing::Test {
     // The paths submitted while evaluating one entry; checks the wire messages.
     std::vector<std::string> evaluate(const std::string& name, unsigned attributes = 0,
                                       std::tm t = monday_0200()) {
-        RecordingChannel::messages.clear();
+        recorder.calls.clear();
         platform::DirEntry entry{};
         std::snprintf(entry.name, sizeof entry.name, "%s", name.c_str());
         entry.attributes = attributes;
         cron::evaluate_schedule_file(scan_dir.c_str(), &entry, &t);
         std::vector<std::string> paths;
-        const auto& m = RecordingChannel::messages;
+        const std::vector<std::string> m = recorder.messages();
         for (std::size_t i = 0; i + 1 < m.size(); i += 2) {
             EXPECT_EQ(m[i], std::string(1, '\0')) << "probe before every request";
             EXPECT_EQ(m[i + 1].back(), '\0');
@@ -141,14 +105,14 @@ TEST_F(ScheduleFileTest, HeaderAndScheduleLineRules) {
         }
         EXPECT_EQ(evaluate("job.zbs"), expected);
     }
-    EXPECT_EQ(RecordingChannel::launches, 0);
+    EXPECT_EQ(recorder.count(Recorder::Call::kLaunch), 0);
 }
 
 TEST_F(ScheduleFileTest, RequestCarriesTheNameAsFoundAndGoesToTheBackupMailslot) {
     write_schedule("Nightly.ZBS", "# Omvar Backup Schedule\nschedule=0 2 * * *\n", key);
     EXPECT_EQ(evaluate("Nightly.ZBS"), std::vector<std::string>{scan_dir + "/Nightly.ZBS"});
-    ASSERT_FALSE(RecordingChannel::opened.empty());
-    EXPECT_EQ(RecordingChannel::opened.back(), dispatch::kBackupMailslot);
+    ASSERT_EQ(recorder.count(Recorder::Call::kOpen), 1);
+    EXPECT_EQ(recorder.calls.front().text, dispatch::kBackupMailslot);
 
     std::tm later = monday_0200();
     later.tm_min = 1;
@@ -170,7 +134,7 @@ TEST_F(ScheduleFileTest, FilesThatAreNotScheduleFilesAreSkippedSilently) {
     // Gone before it could be opened.
     EXPECT_TRUE(evaluate("missing.zbs").empty());
     EXPECT_TRUE(debug.lines().empty());
-    EXPECT_EQ(RecordingChannel::launches, 0);
+    EXPECT_EQ(recorder.count(Recorder::Call::kLaunch), 0);
 }
 
 TEST_F(ScheduleFileTest, DirectoriesAndSpecialFilesAreNeverRead) {
@@ -194,13 +158,12 @@ TEST_F(ScheduleFileTest, PathThatWouldNotFitIsSkipped) {
     std::snprintf(entry.name, sizeof entry.name, "job.zbs");
     std::tm t = monday_0200();
     cron::evaluate_schedule_file(long_dir.c_str(), &entry, &t);
-    EXPECT_TRUE(RecordingChannel::messages.empty());
+    EXPECT_TRUE(recorder.messages().empty());
 }
 
 TEST(ScheduleFileKey, FirstEvaluationCreatesTheKeyFileAndOldFilesFail) {
     InstallDir install;
-    platform::set_mailslot_ops(&kRecordingMailslot);
-    RecordingChannel::messages.clear();
+    Recorder recorder;
     const std::string scan_dir = install.file("etc");
     // Written under some earlier key that is gone now.
     write_file(install.file("plain"), "# Omvar Backup Schedule\nschedule=* * * * *\n");
@@ -210,16 +173,14 @@ TEST(ScheduleFileKey, FirstEvaluationCreatesTheKeyFileAndOldFilesFail) {
     std::snprintf(entry.name, sizeof entry.name, "old.zbs");
     std::tm t = monday_0200();
     cron::evaluate_schedule_file(scan_dir.c_str(), &entry, &t);
-    platform::set_mailslot_ops(nullptr);
 
-    EXPECT_TRUE(RecordingChannel::messages.empty());
+    EXPECT_TRUE(recorder.messages().empty());
     EXPECT_EQ(read_file(install.key_path()).size(), 4096u);
 }
 
 TEST(ScheduleFileKey, NoKeyMeansEveryFileIsSkipped) {
     InstallDir install;
-    platform::set_mailslot_ops(&kRecordingMailslot);
-    RecordingChannel::messages.clear();
+    Recorder recorder;
     std::string key = install.use_known_key();
     const std::string scan_dir = install.file("etc");
     write_file(install.file("plain"), "# Omvar Backup Schedule\nschedule=* * * * *\n");
@@ -231,14 +192,13 @@ TEST(ScheduleFileKey, NoKeyMeansEveryFileIsSkipped) {
     std::tm t = monday_0200();
     cron::evaluate_schedule_file(scan_dir.c_str(), &entry, &t);
     cron::evaluate_schedule_file(scan_dir.c_str(), &entry, &t);
-    EXPECT_TRUE(RecordingChannel::messages.empty());
+    EXPECT_TRUE(recorder.messages().empty());
     EXPECT_EQ(read_file(install.key_path()), "short");
 
     // Once the key file is right again, the next evaluation uses it.
     install.use_known_key();
     cron::evaluate_schedule_file(scan_dir.c_str(), &entry, &t);
-    platform::set_mailslot_ops(nullptr);
-    EXPECT_EQ(RecordingChannel::messages.size(), 2u);
+    EXPECT_EQ(recorder.messages().size(), 2u);
 }
 
 }  // namespace

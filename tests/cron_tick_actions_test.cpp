@@ -21,51 +21,37 @@ namespace {
 using namespace omvar;
 using test::local_seconds;
 
-// Every companion start and channel message, in the order they happened.
-std::vector<std::string> events;
-
-int record_launch(const platform::LaunchSpec& launch_spec) {
-    std::string line = launch_spec.command_line;
-    // Only the program name matters here: "...\omvar-update1.exe" -> "update1".
-    std::size_t slash = line.find_last_of('\\');
-    std::size_t dot = line.rfind(".exe");
-    events.push_back("launch " + line.substr(slash + 7, dot - slash - 7));
-    return 0;
-}
-const platform::LaunchOps kRecordLaunch = {record_launch};
-
-int channel_open(const char*, platform::MailslotHandle* handle) {
-    *handle = 1;
-    return 0;
-}
-int channel_write(platform::MailslotHandle, const void* data, std::size_t length) {
-    std::string bytes(static_cast<const char*>(data), length);
-    if (bytes == std::string(1, '\0')) {
-        events.push_back("probe");
-    } else {
-        // The path travels with its NUL.
-        EXPECT_EQ(bytes.back(), '\0');
-        events.push_back("request " + bytes.substr(0, bytes.size() - 1));
+// Every companion start and channel message, in the order they happened:
+// "launch update1" (the program's name only), "probe", "request PATH".
+std::vector<std::string> events_of(const test::Recorder& recorder) {
+    std::vector<std::string> events;
+    for (const test::Recorder::Call& call : recorder.calls) {
+        if (call.kind == test::Recorder::Call::kLaunch) {
+            // "...\omvar-update1.exe" -> "update1".
+            std::size_t slash = call.text.find_last_of('\\');
+            std::size_t dot = call.text.rfind(".exe");
+            events.push_back("launch " + call.text.substr(slash + 7, dot - slash - 7));
+        } else if (call.kind == test::Recorder::Call::kWrite) {
+            const std::string& bytes = call.text;
+            // The path travels with its NUL.
+            events.push_back(bytes == std::string(1, '\0') ? "probe"
+                             : bytes.back() == '\0'        ? "request " + bytes.substr(0, bytes.size() - 1)
+                                                           : "request without its NUL: " + bytes);
+        }
     }
-    return 0;
+    return events;
 }
-void channel_close(platform::MailslotHandle) {}
-const platform::MailslotOps kRecordChannel = {channel_open, channel_write, channel_close};
 
 class TickActions : public ::testing::Test {
   protected:
     void SetUp() override {
-        events.clear();
-        platform::set_launch_ops(&kRecordLaunch);
-        platform::set_mailslot_ops(&kRecordChannel);
+        test::reset_agent_state();
         ASSERT_EQ(cron::agent_init(install_.path().c_str()), 0);
         key_ = install_.use_known_key();
-        cron::last_minute = -1;
     }
-    void TearDown() override {
-        platform::set_launch_ops(nullptr);
-        platform::set_mailslot_ops(nullptr);
-    }
+    void TearDown() override { test::reset_agent_state(); }
+
+    std::vector<std::string> events() const { return events_of(recorder_); }
 
     std::string etc(const std::string& name) const { return install_.file("etc/" + name); }
 
@@ -82,6 +68,7 @@ class TickActions : public ::testing::Test {
     }
 
     test::ScopedTimeZone zone_{"UTC"};
+    test::Recorder recorder_;
     test::InstallDir install_;
     std::string key_;
 };
@@ -92,14 +79,14 @@ TEST_F(TickActions, UpdaterRunsAtMinute56BeforeTheScanAndOnlyOnce) {
     tick_at(10, 56, 3);
     tick_at(10, 57, 0);
     const std::string path = etc("nightly.zbs");
-    EXPECT_EQ(events, (std::vector<std::string>{"launch update1", "probe", "request " + path, "probe",
-                                                "request " + path}));
+    EXPECT_EQ(events(), (std::vector<std::string>{"launch update1", "probe", "request " + path, "probe",
+                                                  "request " + path}));
 }
 
 TEST_F(TickActions, TheTickTimeDecidesNotTheClock) {
     test::FakeClock clock(local_seconds(2026, 12, 9, 11, 3, 30));
     tick_at(10, 56, 0);
-    EXPECT_EQ(events, std::vector<std::string>{"launch update1"});
+    EXPECT_EQ(events(), std::vector<std::string>{"launch update1"});
 }
 
 TEST_F(TickActions, MailSenderStartsOncePerMinuteWhileMailFilesExist) {
@@ -108,15 +95,15 @@ TEST_F(TickActions, MailSenderStartsOncePerMinuteWhileMailFilesExist) {
     tick_at(9, 0, 0);
     tick_at(9, 0, 3);
     tick_at(9, 1, 0);
-    EXPECT_EQ(events, (std::vector<std::string>{"launch txmail", "launch txmail"}));
+    EXPECT_EQ(events(), (std::vector<std::string>{"launch txmail", "launch txmail"}));
 
     // A directory with the extension counts too; the agent never touches mail files.
     ASSERT_TRUE(std::filesystem::remove(etc("one.eml")));
     ASSERT_TRUE(std::filesystem::remove(etc("TWO.EML")));
     ASSERT_TRUE(std::filesystem::create_directory(etc("outbox.eml")));
-    events.clear();
+    recorder_.calls.clear();
     tick_at(9, 2, 0);
-    EXPECT_EQ(events, std::vector<std::string>{"launch txmail"});
+    EXPECT_EQ(events(), std::vector<std::string>{"launch txmail"});
 }
 
 TEST_F(TickActions, OnlyScheduleFilesByExtensionAreEvaluated) {
@@ -128,7 +115,7 @@ TEST_F(TickActions, OnlyScheduleFilesByExtensionAreEvaluated) {
     ASSERT_TRUE(std::filesystem::create_directory(etc("folder.zbs")));
     tick_at(2, 0, 0);
     std::vector<std::string> requests;
-    for (const std::string& e : events) {
+    for (const std::string& e : events()) {
         if (e.rfind("request ", 0) == 0) {
             requests.push_back(e.substr(8));
         }
@@ -140,7 +127,7 @@ TEST_F(TickActions, OnlyScheduleFilesByExtensionAreEvaluated) {
 TEST_F(TickActions, MissingScanDirectoryStillChecksTheUpdater) {
     ASSERT_GT(std::filesystem::remove_all(install_.file("etc")), 0u);
     tick_at(10, 56, 0);
-    EXPECT_EQ(events, std::vector<std::string>{"launch update1"});
+    EXPECT_EQ(events(), std::vector<std::string>{"launch update1"});
 }
 
 // Only the minute field is compared: a clock set back an hour and a minute
@@ -148,11 +135,11 @@ TEST_F(TickActions, MissingScanDirectoryStillChecksTheUpdater) {
 TEST_F(TickActions, SameMinuteFieldAfterAClockChangeOnlyPolls) {
     schedule("nightly.zbs", "* * * * *");
     tick_at(10, 16, 0);
-    ASSERT_EQ(events.size(), 2u);
+    ASSERT_EQ(events().size(), 2u);
     test::write_file(etc("nightly.zbs.now"), "");
     tick_at(9, 16, 0);
-    EXPECT_EQ(events.size(), 4u);
-    EXPECT_EQ(events[3], "request " + etc("nightly.zbs"));
+    EXPECT_EQ(events().size(), 4u);
+    EXPECT_EQ(events()[3], "request " + etc("nightly.zbs"));
     EXPECT_FALSE(test::file_exists(etc("nightly.zbs.now")));
 }
 
@@ -162,12 +149,12 @@ TEST_F(TickActions, OneTriggerPerPollingTickDeletedBeforeItsRequest) {
     test::write_file(etc("c.now"), "");
     test::DebugCapture debug;
     tick_at(8, 0, 0);  // a minute tick does not poll
-    EXPECT_TRUE(events.empty());
+    EXPECT_TRUE(events().empty());
     for (int second = 3; second <= 12; second += 3) {
         tick_at(8, 0, second);
     }
     // Three ticks, one trigger each, in the order the directory gives them.
-    ASSERT_EQ(events.size(), 6u);
+    ASSERT_EQ(events().size(), 6u);
     ASSERT_EQ(debug.lines().size(), 3u);
     std::vector<std::string> seen;
     for (std::size_t i = 0; i < 3; ++i) {
@@ -175,8 +162,8 @@ TEST_F(TickActions, OneTriggerPerPollingTickDeletedBeforeItsRequest) {
         ASSERT_EQ(line.rfind("found " + etc(""), 0), 0u) << line;
         std::string trigger = line.substr(6, line.size() - 8);
         EXPECT_EQ(line.substr(line.size() - 2), "\r\n");
-        EXPECT_EQ(events[2 * i], "probe");
-        EXPECT_EQ(events[2 * i + 1], "request " + trigger.substr(0, trigger.size() - 4));
+        EXPECT_EQ(events()[2 * i], "probe");
+        EXPECT_EQ(events()[2 * i + 1], "request " + trigger.substr(0, trigger.size() - 4));
         seen.push_back(trigger.substr(etc("").size()));
     }
     std::sort(seen.begin(), seen.end());
@@ -190,7 +177,7 @@ TEST_F(TickActions, ABareNowTriggerRequestsTheScanDirectory) {
     test::write_file(etc(".now"), "");
     tick_at(8, 0, 0);
     tick_at(8, 0, 3);
-    EXPECT_EQ(events, (std::vector<std::string>{"probe", "request " + etc("")}));
+    EXPECT_EQ(events(), (std::vector<std::string>{"probe", "request " + etc("")}));
 }
 
 // A directory can never be deleted: it must not block the triggers behind it.
@@ -205,7 +192,7 @@ TEST_F(TickActions, DirectoryNamedLikeATriggerIsPassedOver) {
     tick_at(8, 0, 0);
     tick_at(8, 0, 3);
     tick_at(8, 0, 6);
-    EXPECT_EQ(events, (std::vector<std::string>{"probe", "request " + etc("real.zbs")}));
+    EXPECT_EQ(events(), (std::vector<std::string>{"probe", "request " + etc("real.zbs")}));
     // Directories are never taken as triggers, before or after the file.
     EXPECT_EQ(debug.lines(), std::vector<std::string>{"found " + etc("real.zbs.now") + "\r\n"});
     EXPECT_TRUE(test::file_exists(etc("stuck.now")));
@@ -216,7 +203,7 @@ TEST_F(TickActions, NamesThatOnlyResembleTriggersAreLeftAlone) {
     test::write_file(etc("job.now.bak"), "");
     tick_at(8, 0, 0);
     tick_at(8, 0, 3);
-    EXPECT_TRUE(events.empty());
+    EXPECT_TRUE(events().empty());
     EXPECT_TRUE(test::file_exists(etc("job.nowx")));
     EXPECT_TRUE(test::file_exists(etc("job.now.bak")));
 }
@@ -298,9 +285,7 @@ class LongPaths : public ::testing::Test {
   protected:
     void SetUp() override {
         OMVAR_SKIP_WITHOUT_LONG_PATHS();
-        events.clear();
-        platform::set_launch_ops(&kRecordLaunch);
-        platform::set_mailslot_ops(&kRecordChannel);
+        test::reset_agent_state();
         std::string dir = root_.path();
         while (dir.size() < 800) {
             dir += "/" + std::string(std::min<std::size_t>(200, 820 - dir.size()), 'd');
@@ -310,14 +295,10 @@ class LongPaths : public ::testing::Test {
         ASSERT_TRUE(std::filesystem::create_directory(dir + "/etc"));
         test::write_file(dir + "/etc/omvar.ak", test::known_key_file_bytes());
         key_ = test::key_from_file_bytes(test::known_key_file_bytes());
-        crypt::reset_schedule_key_cache();
         ASSERT_EQ(cron::agent_init(dir.c_str()), 0);
-        cron::last_minute = -1;
     }
     void TearDown() override {
-        platform::set_launch_ops(nullptr);
-        platform::set_mailslot_ops(nullptr);
-        crypt::reset_schedule_key_cache();
+        test::reset_agent_state();
         // Leave the directory so that it can be removed.
         std::filesystem::current_path(saved_cwd_);
     }
@@ -333,6 +314,9 @@ class LongPaths : public ::testing::Test {
     std::filesystem::path saved_cwd_ = std::filesystem::current_path();
     test::ScopedTimeZone zone_{"UTC"};
     test::TempDir root_;
+    std::vector<std::string> events() const { return events_of(recorder_); }
+
+    test::Recorder recorder_;
     std::string install_;
     std::string key_;
 };
@@ -348,7 +332,7 @@ TEST_F(LongPaths, ScheduleFileWhosePathWouldNotFitIsSkipped) {
         ASSERT_TRUE(test::encrypt_file(key_, plain, scan + "/" + name_of(length, ".zbs")));
     }
     tick_at(0, 0);
-    EXPECT_EQ(events, (std::vector<std::string>{"probe", "request " + scan + "/" + name_of(fits, ".zbs")}));
+    EXPECT_EQ(events(), (std::vector<std::string>{"probe", "request " + scan + "/" + name_of(fits, ".zbs")}));
 }
 
 TEST_F(LongPaths, TriggerWhosePathWouldNotFitIsPassedOver) {
@@ -363,7 +347,7 @@ TEST_F(LongPaths, TriggerWhosePathWouldNotFitIsPassedOver) {
     tick_at(0, 0);
     tick_at(0, 3);
     tick_at(0, 6);
-    EXPECT_EQ(events,
+    EXPECT_EQ(events(),
               (std::vector<std::string>{"probe", "request " + longest.substr(0, longest.size() - 4)}));
     EXPECT_TRUE(test::file_exists(too_long));
     EXPECT_FALSE(test::file_exists(longest));

@@ -177,42 +177,24 @@ TEST_F(TickLoop, LongestInstallDirectoryStillHasItsPidFile) {
     EXPECT_FALSE(omvar::test::file_exists(pid));
 }
 
-// A clock that notes, at every reading, what the pid file holds.
-struct ProbeClock {
-    static std::string path;
-    static std::vector<std::string> seen;
-    static int sleeps;
-    static Seconds now() {
-        seen.push_back(omvar::test::file_exists(path) ? omvar::test::read_file(path) : "<none>");
-        return 1'800'000'000;
-    }
-    static bool to_local(Seconds t, std::tm* out) {
-        return omvar::platform::system_clock_ops().to_local(t, out);
-    }
-    static void sleep_ms(unsigned) { ++sleeps; }
-};
-std::string ProbeClock::path;
-std::vector<std::string> ProbeClock::seen;
-int ProbeClock::sleeps = 0;
-
 TEST_F(TickLoop, FlagAlreadyClearWritesAndRemovesThePidFileWithoutATick) {
-    ProbeClock::path = pid_path();
-    ProbeClock::seen.clear();
-    ProbeClock::sleeps = 0;
-    const omvar::platform::ClockOps probe = {ProbeClock::now, ProbeClock::to_local, ProbeClock::sleep_ms};
-    omvar::platform::set_clock_ops(&probe);
+    // The clock notes, at every reading, what the pid file holds.
+    FakeClock clock(1'800'000'000);
+    std::vector<std::string> seen;
+    clock.on_read = [&] {
+        seen.push_back(omvar::test::file_exists(pid_path()) ? omvar::test::read_file(pid_path()) : "<none>");
+    };
 
     Recorder r;
     r.run.store(0);
     recorder = &r;
     cron_run_with(&r.run, record_tick);
     recorder = nullptr;
-    omvar::platform::set_clock_ops(nullptr);
 
     EXPECT_TRUE(r.ticks.empty());
-    EXPECT_EQ(ProbeClock::sleeps, 0);
-    ASSERT_FALSE(ProbeClock::seen.empty());
-    for (const std::string& contents : ProbeClock::seen) {
+    EXPECT_EQ(clock.sleeps, 0);
+    ASSERT_FALSE(seen.empty());
+    for (const std::string& contents : seen) {
         EXPECT_EQ(contents, pid_line());
     }
     EXPECT_FALSE(omvar::test::file_exists(pid_path()));

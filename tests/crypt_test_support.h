@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "crypt_test_portable.h"
 #include "standins/deadline.h"
@@ -30,6 +31,28 @@ inline int run_shell(const std::string& command) {
     const std::string limited = "timeout 30 sh -c " + shell_quote(command) + " </dev/null";
     int status = std::system(limited.c_str());
     return (status != -1 && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
+}
+
+struct ToolRun {
+    int rc;
+    std::string out;
+    std::string err;
+};
+
+// Runs a program with its arguments through the shell (command: the quoted program
+// and anything before it, such as "cd DIR && TZ=UTC "), its output and errors
+// captured in files of the directory scratch.
+inline ToolRun run_captured(std::string command, const std::vector<std::string>& args,
+                            const std::string& scratch) {
+    for (const std::string& arg : args) {
+        command += " " + shell_quote(arg);
+    }
+    const std::string out = scratch + "/out";
+    const std::string err = scratch + "/err";
+    ToolRun run{run_shell(command + " >" + shell_quote(out) + " 2>" + shell_quote(err)), "", ""};
+    run.out = read_file(out);
+    run.err = read_file(err);
+    return run;
 }
 
 // AES-256-CBC with the zero IV, by the openssl tool; extra may hold "-nopad".

@@ -27,42 +27,6 @@ namespace {
 
 using platform::MailslotHandle;
 
-// Every call passes to the system's tables and is counted on the way.
-std::vector<std::string> channel_calls;
-int launches = 0;
-std::vector<unsigned> sleeps;
-// When set, the simulated engine wait really waits (bounded) for the ready marker.
-std::string wait_for_marker;
-
-int counted_open(const char* name, MailslotHandle* handle) {
-    channel_calls.push_back("open");
-    return platform::system_mailslot_ops().open(name, handle);
-}
-int counted_write(MailslotHandle handle, const void* data, std::size_t length) {
-    channel_calls.push_back("write " + std::to_string(length));
-    return platform::system_mailslot_ops().write(handle, data, length);
-}
-void counted_close(MailslotHandle handle) {
-    channel_calls.push_back("close");
-    platform::system_mailslot_ops().close(handle);
-}
-int counted_launch(const platform::LaunchSpec& launch_spec) {
-    ++launches;
-    return platform::system_launch_ops().launch(launch_spec);
-}
-void recorded_sleep(unsigned ms) {
-    sleeps.push_back(ms);
-    if (!wait_for_marker.empty()) {
-        test::wait_for_file(wait_for_marker, 3000);
-    }
-}
-platform::Seconds clock_now() { return platform::system_clock_ops().now(); }
-bool clock_local(platform::Seconds t, std::tm* out) { return platform::system_clock_ops().to_local(t, out); }
-
-const platform::MailslotOps kCountedMailslot = {counted_open, counted_write, counted_close};
-const platform::LaunchOps kCountedLaunch = {counted_launch};
-const platform::ClockOps kRecordedClock = {clock_now, clock_local, recorded_sleep};
-
 const char* const kEngineOptions[] = {"OMVAR_ENGINE_MSGSIZE", "OMVAR_ENGINE_MAXMSG",
                                       "OMVAR_ENGINE_READ_DELAY_MS", "OMVAR_ENGINE_NO_READ",
                                       "OMVAR_ENGINE_START_DELAY_MS"};
@@ -95,22 +59,21 @@ class Channel : public ::testing::Test {
         ASSERT_EQ(cron::agent_init(install_.c_str()), 0);
         record_ = install_ + "/engine-record.txt";
         ready_ = install_ + "/engine-ready";
-        channel_calls.clear();
-        launches = 0;
-        sleeps.clear();
-        wait_for_marker.clear();
-        platform::set_mailslot_ops(&kCountedMailslot);
-        platform::set_launch_ops(&kCountedLaunch);
-        platform::set_clock_ops(&kRecordedClock);
+        // Every call passes to the system and is recorded on the way; the wait
+        // after starting the engine really waits (bounded) when a marker is set.
+        recorder_.to_system = true;
+        clock_.on_sleep = [this](unsigned ms) {
+            recorder_.note_sleep(ms);
+            if (!wait_for_marker_.empty()) {
+                test::wait_for_file(wait_for_marker_, 3000);
+            }
+        };
     }
     void TearDown() override {
-        mailslot_close();
+        test::reset_agent_state();
         if (test::file_exists(ready_)) {
             EXPECT_TRUE(test::stop_engine(ready_));
         }
-        platform::set_mailslot_ops(nullptr);
-        platform::set_launch_ops(nullptr);
-        platform::set_clock_ops(nullptr);
         for (const char* name : kEngineOptions) {
             unsetenv(name);
         }
@@ -134,6 +97,34 @@ class Channel : public ::testing::Test {
         return test::engine_messages(record_);
     }
 
+    // The channel's calls: "open", "write LENGTH", "close".
+    std::vector<std::string> channel_calls() const {
+        std::vector<std::string> out;
+        for (const test::Recorder::Call& call : recorder_.calls) {
+            if (call.kind == test::Recorder::Call::kOpen) {
+                out.push_back("open");
+            } else if (call.kind == test::Recorder::Call::kWrite) {
+                out.push_back("write " + std::to_string(call.text.size()));
+            } else if (call.kind == test::Recorder::Call::kClose) {
+                out.push_back("close");
+            }
+        }
+        return out;
+    }
+    int launches() const { return recorder_.count(test::Recorder::Call::kLaunch); }
+    std::vector<unsigned> sleeps() const {
+        std::vector<unsigned> out;
+        for (const test::Recorder::Call& call : recorder_.calls) {
+            if (call.kind == test::Recorder::Call::kSleep) {
+                out.push_back(static_cast<unsigned>(std::stoul(call.text)));
+            }
+        }
+        return out;
+    }
+
+    test::Recorder recorder_;
+    test::FakeClock clock_{platform::system_clock_ops().now()};
+    std::string wait_for_marker_;
     test::TempDir dir_;
     std::string install_;
     std::string record_;
@@ -151,22 +142,23 @@ TEST_F(Channel, RunningEngineGetsProbeAndPathAndNothingIsStarted) {
     submit_backup_request(path.c_str());
 
     EXPECT_EQ(messages_after(2), (std::vector<std::string>{kProbe, request(path)}));
-    EXPECT_EQ(launches, 0);
-    EXPECT_TRUE(sleeps.empty());
-    EXPECT_EQ(channel_calls, (std::vector<std::string>{"open", "write 1",
-                                                       "write " + std::to_string(path.size() + 1), "close"}));
+    EXPECT_EQ(launches(), 0);
+    EXPECT_TRUE(sleeps().empty());
+    EXPECT_EQ(channel_calls(), (std::vector<std::string>{
+                                   "open", "write 1", "write " + std::to_string(path.size() + 1), "close"}));
 }
 
 TEST_F(Channel, EngineNotRunningIsStartedOnceBelowNormalThenGetsTheRequest) {
     test::install_engine(install_);
-    wait_for_marker = ready_;
+    wait_for_marker_ = ready_;
     const std::string path = install_ + "/etc/a.zbs";
     submit_backup_request(path.c_str());
 
-    EXPECT_EQ(launches, 1);
-    EXPECT_EQ(sleeps, std::vector<unsigned>{3000});
-    EXPECT_EQ(channel_calls, (std::vector<std::string>{"open", "open", "write 1",
-                                                       "write " + std::to_string(path.size() + 1), "close"}));
+    EXPECT_EQ(launches(), 1);
+    EXPECT_EQ(sleeps(), std::vector<unsigned>{3000});
+    EXPECT_EQ(channel_calls(),
+              (std::vector<std::string>{"open", "open", "write 1", "write " + std::to_string(path.size() + 1),
+                                        "close"}));
     EXPECT_EQ(messages_after(2), (std::vector<std::string>{kProbe, request(path)}));
     EXPECT_EQ(test::count_lines_starting(record_, "start\t"), 1);
     errno = 0;
@@ -181,9 +173,9 @@ TEST_F(Channel, EngineSlowerThanTheWaitLosesTheRequest) {
     setenv("OMVAR_ENGINE_START_DELAY_MS", "200", 1);
     submit_backup_request("/x/etc/a.zbs");  // the recorded wait returns at once
 
-    EXPECT_EQ(launches, 1);
-    EXPECT_EQ(sleeps, std::vector<unsigned>{3000});
-    EXPECT_EQ(channel_calls, (std::vector<std::string>{"open", "open"}));
+    EXPECT_EQ(launches(), 1);
+    EXPECT_EQ(sleeps(), std::vector<unsigned>{3000});
+    EXPECT_EQ(channel_calls(), (std::vector<std::string>{"open", "open"}));
     ASSERT_TRUE(test::wait_for_file(ready_, 3000));
     EXPECT_TRUE(test::engine_messages(record_).empty());
 }
@@ -192,9 +184,9 @@ TEST_F(Channel, EngineMissingMeansTwoOpensNoWaitNothingDelivered) {
     auto start = std::chrono::steady_clock::now();
     submit_backup_request("/x/etc/a.zbs");
     EXPECT_LT(elapsed_ms(start), 1000);
-    EXPECT_EQ(channel_calls, (std::vector<std::string>{"open", "open"}));
-    EXPECT_EQ(launches, 1);
-    EXPECT_TRUE(sleeps.empty());
+    EXPECT_EQ(channel_calls(), (std::vector<std::string>{"open", "open"}));
+    EXPECT_EQ(launches(), 1);
+    EXPECT_TRUE(sleeps().empty());
     EXPECT_FALSE(test::engine_queue_exists());
 }
 
@@ -210,9 +202,9 @@ TEST_F(Channel, SeveralRequestsInOneTickEachWithItsOwnOpenProbeWriteClose) {
                               {"open", "write 1", "write " + std::to_string(p.size() + 1), "close"});
         expected_messages.insert(expected_messages.end(), {kProbe, request(p)});
     }
-    EXPECT_EQ(channel_calls, expected_calls);
+    EXPECT_EQ(channel_calls(), expected_calls);
     EXPECT_EQ(messages_after(6), expected_messages);
-    EXPECT_EQ(launches, 0);
+    EXPECT_EQ(launches(), 0);
 }
 
 // A mailslot has no message count limit; a queue of two messages must still
@@ -228,7 +220,7 @@ TEST_F(Channel, FullQueueWaitsForRoomAndLosesNothing) {
         expected.insert(expected.end(), {kProbe, request(path)});
     }
     EXPECT_EQ(messages_after(100), expected);
-    EXPECT_EQ(launches, 0);
+    EXPECT_EQ(launches(), 0);
 }
 
 TEST_F(Channel, QueueThatStaysFullFailsAfterABoundedWait) {
@@ -249,7 +241,7 @@ TEST_F(Channel, QueueThatStaysFullFailsAfterABoundedWait) {
     waited = elapsed_ms(start);
     EXPECT_GE(waited, 900);
     EXPECT_LT(waited, 3000);
-    EXPECT_EQ(channel_calls,
+    EXPECT_EQ(channel_calls(),
               (std::vector<std::string>{"open", "write 1", "write 3", "close", "open", "write 1", "close"}));
 }
 
@@ -260,8 +252,8 @@ TEST_F(Channel, MessageLargerThanTheQueueTakesFailsAtOnce) {
     auto start = std::chrono::steady_clock::now();
     submit_backup_request(path.c_str());
     EXPECT_LT(elapsed_ms(start), 500);
-    EXPECT_EQ(channel_calls, (std::vector<std::string>{"open", "write 1",
-                                                       "write " + std::to_string(path.size() + 1), "close"}));
+    EXPECT_EQ(channel_calls(), (std::vector<std::string>{
+                                   "open", "write 1", "write " + std::to_string(path.size() + 1), "close"}));
     EXPECT_EQ(messages_after(1), std::vector<std::string>{kProbe});
 }
 
@@ -288,8 +280,8 @@ TEST_F(Channel, QueueOfAnotherUserIsNotOpenedNorWritten) {
 
     EXPECT_EQ(mailslot_open(kBackupMailslot), kMailslotOpenFailed);
     submit_backup_request("/x/etc/a.zbs");  // no engine installed: its start fails
-    EXPECT_EQ(channel_calls, (std::vector<std::string>{"open", "open", "open"}));
-    EXPECT_EQ(launches, 1);
+    EXPECT_EQ(channel_calls(), (std::vector<std::string>{"open", "open", "open"}));
+    EXPECT_EQ(launches(), 1);
     EXPECT_EQ(queued_messages(), 0);
     EXPECT_TRUE(test::remove_engine_queue());
 }
@@ -305,7 +297,6 @@ TEST_F(Channel, EngineReplacesItsOwnStaleQueue) {
 }
 
 TEST_F(Channel, MailslotNameMapsToItsLastComponent) {
-    platform::set_mailslot_ops(nullptr);
     mqd_t reader = mq_open(test::kEngineQueue, O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600, nullptr);
     ASSERT_NE(reader, static_cast<mqd_t>(-1));
 

@@ -101,7 +101,7 @@ TEST_P(CopyForUser, CopyRunsAsTheUserOrSaysWhyNot) {
 INSTANTIATE_TEST_SUITE_P(Modes, CopyForUser,
                          ::testing::Values(CopyCase{"reachable", 0755, true},
                                            CopyCase{"parent_closed", 0700, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 }  // namespace
 }  // namespace omvar::test

@@ -238,7 +238,7 @@ TEST_P(MissingEngine, AgentGoesOnWithoutWaitingOrLogging) {
 INSTANTIATE_TEST_SUITE_P(Faults, MissingEngine,
                          ::testing::Values(MissingEngineCase{"missing", false},
                                            MissingEngineCase{"not_executable", true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST_F(FaultE2e, ScanDirectoryThatAppearsLateIsScannedFromTheNextMinute) {
     ASSERT_EQ(rmdir(etc_.c_str()), 0);
@@ -328,7 +328,7 @@ TEST_P(BadKey, SchedulesAreSkippedUntilAGoodKeyAndARestart) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, BadKey, ::testing::ValuesIn(kBadKeys),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST_F(FaultE2e, TriggerThatCannotBeDeletedIsRetriedAtEveryPollWithoutARequest) {
     // The etc directory is root's: an unprivileged agent can see the trigger but

@@ -22,43 +22,16 @@
 namespace omvar::test {
 namespace {
 
-std::vector<std::string> requests;
-int launches = 0;
-
-int record_launch(const platform::LaunchSpec&) {
-    ++launches;
-    return 0;
-}
-int channel_open(const char*, platform::MailslotHandle* handle) {
-    *handle = 1;
-    return 0;
-}
-int channel_write(platform::MailslotHandle, const void* data, std::size_t length) {
-    std::string bytes(static_cast<const char*>(data), length);
-    if (bytes != std::string(1, '\0')) {
-        requests.push_back(bytes.substr(0, bytes.size() - 1));
-    }
-    return 0;
-}
-void channel_close(platform::MailslotHandle) {}
-const platform::LaunchOps kRecordLaunch = {record_launch};
-const platform::MailslotOps kRecordChannel = {channel_open, channel_write, channel_close};
-
 class HostileScanDir : public ::testing::Test {
   protected:
     void SetUp() override {
-        requests.clear();
-        launches = 0;
-        platform::set_launch_ops(&kRecordLaunch);
-        platform::set_mailslot_ops(&kRecordChannel);
+        reset_agent_state();
         ASSERT_EQ(cron::agent_init(install_.path().c_str()), 0);
         key_ = install_.use_known_key();
-        cron::last_minute = -1;
     }
-    void TearDown() override {
-        platform::set_launch_ops(nullptr);
-        platform::set_mailslot_ops(nullptr);
-    }
+    void TearDown() override { reset_agent_state(); }
+
+    std::vector<std::string> requests() const { return recorder_.requests(); }
 
     std::string etc(const std::string& name) const { return install_.file("etc/" + name); }
 
@@ -89,7 +62,7 @@ class HostileScanDir : public ::testing::Test {
         if (child == 0) {
             minute_tick();
             std::string text;
-            for (const std::string& r : requests) {
+            for (const std::string& r : requests()) {
                 text += r + "\n";
             }
             write_file(out, text);
@@ -107,6 +80,7 @@ class HostileScanDir : public ::testing::Test {
     }
 
     ScopedTimeZone zone_{"UTC"};
+    Recorder recorder_;
     InstallDir install_;
     std::string key_;
 };
@@ -118,10 +92,10 @@ TEST_F(HostileScanDir, NamesTravelExactlyAsTheDirectoryGivesThem) {
     };
     for (const char* name : names) {
         SCOPED_TRACE(name);
-        requests.clear();
+        recorder_.calls.clear();
         due_schedule(name);
         minute_tick();
-        EXPECT_EQ(requests, std::vector<std::string>{etc(name)});
+        EXPECT_EQ(requests(), std::vector<std::string>{etc(name)});
         ASSERT_EQ(unlink(etc(name).c_str()), 0);
         cron::last_minute = -1;
     }
@@ -147,11 +121,11 @@ TEST_F(HostileScanDir, TriggerNamesTravelExactlyWithoutTheirExtension) {
     minute_tick();
     for (const auto& n : names) {
         SCOPED_TRACE(n.shown);
-        requests.clear();
+        recorder_.calls.clear();
         DebugCapture debug;
         write_file(etc(std::string(n.name) + ".now"), "ignored contents");
         poll_tick();
-        EXPECT_EQ(requests, std::vector<std::string>{etc(n.name)});
+        EXPECT_EQ(requests(), std::vector<std::string>{etc(n.name)});
         EXPECT_FALSE(file_exists(etc(std::string(n.name) + ".now")));
         EXPECT_EQ(debug.lines(),
                   std::vector<std::string>{"found " + etc(std::string(n.shown) + ".now") + "\r\n"});
@@ -181,7 +155,7 @@ TEST_F(HostileScanDir, SymlinkedScheduleFilesAreReadAsTheirTargetsAndSentByTheir
     ASSERT_EQ(symlink(install_.file("elsewhere.zbs").c_str(), etc("link.zbs").c_str()), 0);
     ASSERT_EQ(symlink(install_.file("gone.zbs").c_str(), etc("dangling.zbs").c_str()), 0);
     minute_tick();
-    EXPECT_EQ(requests, std::vector<std::string>{etc("link.zbs")});
+    EXPECT_EQ(requests(), std::vector<std::string>{etc("link.zbs")});
 }
 
 TEST_F(HostileScanDir, TriggerSymlinkIsDeletedItselfNeverItsTarget) {
@@ -189,7 +163,7 @@ TEST_F(HostileScanDir, TriggerSymlinkIsDeletedItselfNeverItsTarget) {
     ASSERT_EQ(symlink(install_.file("precious").c_str(), etc("job.zbs.now").c_str()), 0);
     minute_tick();
     poll_tick();
-    EXPECT_EQ(requests, std::vector<std::string>{etc("job.zbs")});
+    EXPECT_EQ(requests(), std::vector<std::string>{etc("job.zbs")});
     EXPECT_EQ(read_file(install_.file("precious")), "keep me");
     struct stat st {};
     EXPECT_NE(lstat(etc("job.zbs.now").c_str(), &st), 0);
@@ -220,7 +194,7 @@ TEST_F(HostileScanDir, DamagedAndHugeScheduleFiles) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        requests.clear();
+        recorder_.calls.clear();
         cron::last_minute = -1;
         const std::string path = etc("job.zbs");
         encrypt_to(path, c.plain);
@@ -230,7 +204,7 @@ TEST_F(HostileScanDir, DamagedAndHugeScheduleFiles) {
             write_file(path, bytes.substr(0, bytes.size() - static_cast<std::size_t>(c.cut)));
         }
         minute_tick();
-        EXPECT_EQ(requests.size(), c.expected ? 1u : 0u);
+        EXPECT_EQ(requests().size(), c.expected ? 1u : 0u);
     }
 }
 
@@ -239,7 +213,7 @@ TEST_F(HostileScanDir, ReadOnlyTriggerIsStillHandled) {
     ASSERT_EQ(chmod(etc("ro.now").c_str(), 0444), 0);
     minute_tick();
     poll_tick();
-    EXPECT_EQ(requests, std::vector<std::string>{etc("ro")});
+    EXPECT_EQ(requests(), std::vector<std::string>{etc("ro")});
     EXPECT_FALSE(file_exists(etc("ro.now")));
 }
 

@@ -15,6 +15,13 @@
 #include <fstream>
 #include <sstream>
 
+#include "agent/cron/hosting.h"
+#include "agent/cron/settings.h"
+#include "agent/cron/tick_actions.h"
+#include "agent/cron/tick_loop.h"
+#include "agent/crypt/key_file.h"
+#include "agent/dispatch/backup_channel.h"
+
 namespace omvar::test {
 
 #ifdef _WIN32
@@ -91,7 +98,12 @@ const std::vector<std::string>& DebugCapture::lines() const { return captured; }
 struct FakeClockAccess {
     static FakeClock* active;
 
-    static platform::Seconds now() { return active->now; }
+    static platform::Seconds now() {
+        if (active->on_read) {
+            active->on_read();
+        }
+        return active->now;
+    }
 
     static void sleep_ms(unsigned ms) {
         ++active->sleeps;
@@ -102,6 +114,9 @@ struct FakeClockAccess {
                 jump.done = true;
                 active->now += jump.delta;
             }
+        }
+        if (active->on_sleep) {
+            active->on_sleep(ms);
         }
     }
 
@@ -126,6 +141,117 @@ FakeClock::~FakeClock() {
 
 void FakeClock::jump_at(platform::Seconds when, platform::Seconds delta) {
     jumps_.push_back({when, delta, false});
+}
+
+struct RecorderAccess {
+    static Recorder* active;
+
+    static int take(std::deque<int>* results) {
+        if (results->empty()) {
+            return 0;
+        }
+        int r = results->front();
+        results->pop_front();
+        return r;
+    }
+
+    static int open(const char* name, platform::MailslotHandle* handle) {
+        Recorder& r = *active;
+        int result = 0;
+        if (r.to_system) {
+            result = platform::system_mailslot_ops().open(name, handle);
+        } else if (take(&r.open_results) != 0) {
+            result = -1;
+        } else {
+            *handle = r.next_handle++;
+        }
+        r.calls.push_back({Recorder::Call::kOpen, name, result == 0 ? *handle : -1, result});
+        return result;
+    }
+
+    static int write(platform::MailslotHandle handle, const void* data, std::size_t length) {
+        Recorder& r = *active;
+        const int result = r.to_system ? platform::system_mailslot_ops().write(handle, data, length)
+                           : take(&r.write_results) != 0 ? -1
+                                                         : 0;
+        r.calls.push_back(
+            {Recorder::Call::kWrite, std::string(static_cast<const char*>(data), length), handle, result});
+        return result;
+    }
+
+    static void close(platform::MailslotHandle handle) {
+        active->calls.push_back({Recorder::Call::kClose, "", handle, 0});
+        if (active->to_system) {
+            platform::system_mailslot_ops().close(handle);
+        }
+    }
+
+    static int launch(const platform::LaunchSpec& launch_spec) {
+        Recorder& r = *active;
+        const int result = r.to_system ? platform::system_launch_ops().launch(launch_spec) : r.launch_result;
+        r.calls.push_back({Recorder::Call::kLaunch, launch_spec.command_line, 0, result});
+        r.launch_specs.push_back(launch_spec);
+        return result;
+    }
+
+    static constexpr platform::MailslotOps kMailslot = {open, write, close};
+    static constexpr platform::LaunchOps kLaunch = {launch};
+};
+
+Recorder* RecorderAccess::active = nullptr;
+
+Recorder::Recorder() {
+    RecorderAccess::active = this;
+    platform::set_mailslot_ops(&RecorderAccess::kMailslot);
+    platform::set_launch_ops(&RecorderAccess::kLaunch);
+}
+
+Recorder::~Recorder() {
+    platform::set_mailslot_ops(nullptr);
+    platform::set_launch_ops(nullptr);
+    RecorderAccess::active = nullptr;
+}
+
+int Recorder::count(Call::Kind kind) const {
+    int n = 0;
+    for (const Call& call : calls) {
+        n += call.kind == kind ? 1 : 0;
+    }
+    return n;
+}
+
+std::vector<std::string> Recorder::messages() const {
+    std::vector<std::string> out;
+    for (const Call& call : calls) {
+        if (call.kind == Call::kWrite) {
+            out.push_back(call.text);
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> Recorder::requests() const {
+    std::vector<std::string> out;
+    for (const std::string& message : messages()) {
+        if (message == std::string(1, '\0')) {
+            continue;
+        }
+        // The path travels with its NUL.
+        out.push_back(!message.empty() && message.back() == '\0' ? message.substr(0, message.size() - 1)
+                                                                 : message + "<no NUL>");
+    }
+    return out;
+}
+
+void reset_agent_state() {
+    dispatch::mailslot_close();
+    crypt::reset_schedule_key_cache();
+    cron::agent_settings = cron::AgentSettings{};
+    cron::next_tick = 0;
+    cron::last_minute = -1;
+    cron::mail_pending = false;
+    cron::service_run_flag.store(1);
+    cron::service_status = platform::ServiceStatus{};
 }
 
 platform::Seconds local_seconds(int year, int month, int day, int hour, int minute, int second) {

@@ -1,7 +1,11 @@
 // Shared helpers of the tests: temporary install directories, captured debug
-// lines, and a simulated clock that runs hours of ticks in milliseconds.
+// lines, a simulated clock that runs hours of ticks in milliseconds, a recorder
+// that stands in for the companion starts and the engine's channel, and the
+// reset of the agent's process-wide state. Every test uses these, never its own.
 #pragma once
 
+#include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,8 +35,9 @@ class DebugCapture {
     const std::vector<std::string>& lines() const;
 };
 
-// Simulated time: now() reads the counter, a sleep advances it, and scheduled
-// jumps change it as a user setting the system clock would.
+// Simulated time while it lives: now() reads the counter, a sleep advances it,
+// and scheduled jumps change it as a user setting the system clock would.
+// Local time is the system's conversion in the current TZ.
 class FakeClock {
   public:
     explicit FakeClock(platform::Seconds start);
@@ -47,6 +52,11 @@ class FakeClock {
     // Once the clock has reached `when` (after a sleep), it moves by `delta`.
     void jump_at(platform::Seconds when, platform::Seconds delta);
 
+    // Run at every reading of now(), and after every sleep (with the milliseconds
+    // asked for) once the clock has moved.
+    std::function<void()> on_read;
+    std::function<void(unsigned ms)> on_sleep;
+
   private:
     friend struct FakeClockAccess;
     struct Jump {
@@ -56,6 +66,49 @@ class FakeClock {
     };
     std::vector<Jump> jumps_;
 };
+
+// Stands in for the companion programs' start and the engine's channel while it
+// lives, and records every call in order. Every open, write and launch succeeds
+// unless scripted otherwise; nothing is started and nothing is sent, unless
+// to_system passes the calls on.
+class Recorder {
+  public:
+    struct Call {
+        enum Kind { kOpen, kWrite, kClose, kLaunch, kSleep } kind;
+        std::string text;  // open: the name; write: the message; launch: the command line; sleep: ms
+        platform::MailslotHandle handle;  // of the open (when it succeeded), write and close
+        int result;                       // what the call returned (0 for close and sleep)
+    };
+
+    Recorder();
+    ~Recorder();
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    // Scripted answers, taken one per call: nonzero fails that call. None left: success.
+    std::deque<int> open_results;
+    std::deque<int> write_results;
+    int launch_result = 0;
+    platform::MailslotHandle next_handle = 7;  // given by the next successful open
+    // Each call is made on the system, and recorded with the system's answer.
+    bool to_system = false;
+
+    std::vector<Call> calls;
+    std::vector<platform::LaunchSpec> launch_specs;  // their texts are the agent's own buffers
+
+    int count(Call::Kind kind) const;
+    // Every message, and every message but the one-byte probe with its NUL taken
+    // off (a request without one is marked "<no NUL>").
+    std::vector<std::string> messages() const;
+    std::vector<std::string> requests() const;
+    // Notes a sleep among the calls (for a FakeClock's on_sleep).
+    void note_sleep(unsigned ms) { calls.push_back({Call::kSleep, std::to_string(ms), 0, 0}); }
+};
+
+// Puts the agent's process-wide state back as a new process has it: settings,
+// tick clock, minute tick, cached key, open channel, service flag and record.
+// The replaced system calls belong to FakeClock, Recorder and DebugCapture.
+void reset_agent_state();
 
 // Seconds since the epoch of a local time in the current TZ.
 platform::Seconds local_seconds(int year, int month, int day, int hour, int minute, int second);

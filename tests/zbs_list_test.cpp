@@ -15,12 +15,6 @@
 namespace omvar::test {
 namespace {
 
-struct ToolRun {
-    int rc;
-    std::string out;
-    std::string err;
-};
-
 // Root reads every file whatever its mode; without these two capabilities it
 // is held to the mode bits like anyone else, which makes a file unreadable.
 std::string without_read_override() {
@@ -48,16 +42,9 @@ class ZbsListTest : public ::testing::Test {
 
     ToolRun zbs(const std::vector<std::string>& args, const std::string& tz = "UTC",
                 const std::string& prefix = "") {
-        std::string command = "cd " + shell_quote(scratch.path()) + " && TZ=" + shell_quote(tz) + " " +
-                              prefix + shell_quote(OMVAR_ZBS_BINARY);
-        for (const auto& arg : args) {
-            command += " " + shell_quote(arg);
-        }
-        command += " >" + shell_quote(scratch.file("out")) + " 2>" + shell_quote(scratch.file("err"));
-        ToolRun run{run_shell(command), "", ""};
-        run.out = read_file(scratch.file("out"));
-        run.err = read_file(scratch.file("err"));
-        return run;
+        return run_captured("cd " + shell_quote(scratch.path()) + " && TZ=" + shell_quote(tz) + " " + prefix +
+                                shell_quote(OMVAR_ZBS_BINARY),
+                            args, scratch.path());
     }
 
     void schedule(const std::string& dir, const std::string& name, const std::string& plain,

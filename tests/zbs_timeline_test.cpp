@@ -10,34 +10,14 @@
 
 #include "agent/cron/schedule.h"
 #include "agent/platform/platform.h"
+#include "test_support.h"
 #include "tools/zbs/timeline.h"
 #include "tools/zbs/zbs.h"
 
 namespace omvar::zbs {
 namespace {
 
-class ZoneScope {
-  public:
-    explicit ZoneScope(const char* zone) {
-        const char* old = std::getenv("TZ");
-        had_ = old != nullptr;
-        old_ = had_ ? old : "";
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~ZoneScope() {
-        if (had_) {
-            setenv("TZ", old_.c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-
-  private:
-    bool had_;
-    std::string old_;
-};
+using test::ScopedTimeZone;
 
 platform::Seconds at_local(const char* text) {
     platform::Seconds t = 0;
@@ -69,7 +49,7 @@ TEST(ZbsTimeline, NextAndPreviousAreTheAgentsTicks) {
     const char* const starts[] = {"2027-03-20 00:00", "2027-10-25 12:00", "2027-04-01 01:30",
                                   "2027-06-15 10:07"};
     for (const char* zone_text : zones) {
-        ZoneScope scope(zone_text);
+        ScopedTimeZone scope(zone_text);
         for (const char* start_text : starts) {
             const platform::Seconds start = first_boundary(at_local(start_text));
             const Zone zone = zone_around(start);
@@ -103,7 +83,7 @@ TEST(ZbsTimeline, NextAndPreviousAreTheAgentsTicks) {
 }
 
 TEST(ZbsTimeline, NeverDueLooksTenYearsBothWays) {
-    ZoneScope scope("Europe/Berlin");
+    ScopedTimeZone scope("Europe/Berlin");
     const platform::Seconds start = at_local("2027-01-01 00:00");
     const Zone zone = zone_around(start);
     struct Case {
@@ -168,7 +148,7 @@ TEST(ZbsTimeline, DaylightSavingWarningsAroundBothChanges) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.zone << ", " << c.from << ", \"" << c.expression << '"');
-        ZoneScope scope(c.zone);
+        ScopedTimeZone scope(c.zone);
         const platform::Seconds start = at_local(c.from);
         const std::vector<Warning> got =
             all_warnings(read_expression(c.expression), zone_around(start), start);

@@ -2,6 +2,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <iterator>
+#include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -9,12 +14,6 @@
 
 namespace omvar::test {
 namespace {
-
-struct ToolRun {
-    int rc;
-    std::string out;
-    std::string err;
-};
 
 class ZbsToolTest : public ::testing::Test {
   protected:
@@ -26,17 +25,9 @@ class ZbsToolTest : public ::testing::Test {
     // Runs the tool from directory cwd (default: the scratch directory).
     ToolRun zbs(const std::vector<std::string>& args, const std::string& tz = "UTC",
                 const std::string& cwd = "") {
-        std::string command = "cd " + shell_quote(cwd.empty() ? scratch.path() : cwd) +
-                              " && TZ=" + shell_quote(tz) + " " + shell_quote(OMVAR_ZBS_BINARY);
-        for (const auto& arg : args) {
-            command += " " + shell_quote(arg);
-        }
-        command += " >" + shell_quote(scratch.file("out")) + " 2>" + shell_quote(scratch.file("err")) +
-                   " </dev/null";
-        ToolRun run{run_shell(command), "", ""};
-        run.out = read_file(scratch.file("out"));
-        run.err = read_file(scratch.file("err"));
-        return run;
+        return run_captured("cd " + shell_quote(cwd.empty() ? scratch.path() : cwd) +
+                                " && TZ=" + shell_quote(tz) + " " + shell_quote(OMVAR_ZBS_BINARY),
+                            args, scratch.path());
     }
 
     std::string key_path() const { return install.file("etc/omvar.ak"); }
@@ -315,6 +306,92 @@ TEST_F(ZbsToolTest, UsageErrorsAndInformation) {
         EXPECT_EQ(run.rc, c.rc) << run.out << run.err;
         EXPECT_NE(run.out.find(c.out_has), std::string::npos) << run.out;
         EXPECT_NE(run.err.find(c.err_has), std::string::npos) << run.err;
+    }
+}
+
+// One command's line of a synopsis: its arguments and its options, --install-dir
+// (which every command takes) left out.
+struct Synopsis {
+    std::vector<std::string> arguments;
+    std::set<std::string> options;
+    bool operator==(const Synopsis& o) const { return arguments == o.arguments && options == o.options; }
+};
+
+std::ostream& operator<<(std::ostream& out, const Synopsis& s) {
+    for (const std::string& a : s.arguments) {
+        out << a << ' ';
+    }
+    for (const std::string& o : s.options) {
+        out << '[' << o << "] ";
+    }
+    return out;
+}
+
+// Reads "omvar-zbs [--install-dir DIR] COMMAND ARGS [OPTION VALUE]..." after the
+// manual page's markup is taken off; the first word outside brackets is the command.
+void read_synopsis(std::string line, std::map<std::string, Synopsis>* out) {
+    line.erase(std::remove_if(line.begin(), line.end(), [](char c) { return c == '*' || c == '_'; }),
+               line.end());
+    std::istringstream words(line);
+    std::string word, command;
+    Synopsis synopsis;
+    int depth = 0;
+    while (words >> word) {
+        const std::string bare = word.substr(word.find_first_not_of('['));
+        if (bare.rfind("-", 0) == 0) {
+            const std::string option = bare.substr(0, bare.find(']'));
+            if (option != "--install-dir") {
+                synopsis.options.insert(option);
+            }
+        } else if (depth == 0 && word[0] != '[' && word != "omvar-zbs") {
+            (command.empty() ? command : synopsis.arguments.emplace_back()) = word;
+        }
+        depth += static_cast<int>(std::count(word.begin(), word.end(), '[') -
+                                  std::count(word.begin(), word.end(), ']'));
+    }
+    (*out)[command] = synopsis;
+}
+
+// The commands' synopses in the tool's usage text, the README and the manual page.
+TEST_F(ZbsToolTest, UsageReadmeAndManualPageAgree) {
+    const char* const kCommands[] = {"encrypt", "decrypt", "check", "next", "list", "status", "explain"};
+    auto is_command = [&](const std::string& word) {
+        return std::find(std::begin(kCommands), std::end(kCommands), word) != std::end(kCommands);
+    };
+    std::map<std::string, Synopsis> usage, readme, manual;
+    std::istringstream help(zbs({"--help"}).out);
+    for (std::string line; std::getline(help, line);) {
+        // "  next EXPRESSION|FILE.zbs [-n N] [--from TIME]    list the next ...": the
+        // description starts after two blanks.
+        if (line.rfind("  ", 0) == 0 && line[2] != ' ' && is_command(line.substr(2, line.find(' ', 2) - 2))) {
+            const std::size_t gap = line.find("  ", 2);
+            read_synopsis(line.substr(2, gap == std::string::npos ? gap : gap - 2), &usage);
+        }
+    }
+    std::istringstream readme_text(read_file(OMVAR_SOURCE_DIR "/README.md"));
+    for (std::string line; std::getline(readme_text, line);) {
+        std::istringstream words(line);
+        std::string first, second;
+        words >> first >> second;
+        if (first == "omvar-zbs" && is_command(second) &&
+            line.find(" [--install-dir DIR]") != std::string::npos) {
+            read_synopsis(line, &readme);
+        }
+    }
+    std::istringstream manual_text(read_file(OMVAR_SOURCE_DIR "/docs/man/omvar-zbs.1.scd"));
+    bool in_synopsis = false;
+    for (std::string line; std::getline(manual_text, line);) {
+        if (line.rfind("# ", 0) == 0) {
+            in_synopsis = line == "# SYNOPSIS";
+        } else if (in_synopsis && line.rfind("*omvar-zbs* [", 0) == 0) {
+            read_synopsis(line, &manual);
+        }
+    }
+    ASSERT_EQ(usage.size(), std::size(kCommands));
+    EXPECT_EQ(usage["next"], (Synopsis{{"EXPRESSION|FILE.zbs"}, {"-n", "--from"}}));
+    for (const char* command : kCommands) {
+        EXPECT_EQ(readme[command], usage[command]) << command << " in README.md";
+        EXPECT_EQ(manual[command], usage[command]) << command << " in omvar-zbs.1.scd";
     }
 }
 

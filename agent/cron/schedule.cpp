@@ -47,12 +47,12 @@ void read_number(TextSpan item, ItemReading* out) {
     out->consumed = static_cast<std::size_t>(p - item.text);
 }
 
-// weekday < 0: not the day field.
-bool field_matches(TextSpan field, long long value, int weekday) {
+// The weekday is compared in the day field only.
+bool field_matches(TextSpan field, bool day_field, long long value, int weekday) {
     ItemCursor items = items_of(field);
     TextSpan item{};
     while (next_item(&items, &item)) {
-        if (item_matches(read_item(item, weekday >= 0), value, weekday)) {
+        if (item_matches(read_item(item, day_field), value, day_field ? weekday : -1)) {
             return true;
         }
     }
@@ -121,27 +121,67 @@ ItemReading read_item(TextSpan item, bool day_field) {
     return reading;
 }
 
+bool item_matches_number(const ItemReading& reading, long long value) {
+    return reading.kind == ItemKind::kStar || (reading.has_number && reading.number == value);
+}
+
+bool item_matches_weekday(const ItemReading& reading, int weekday) {
+    return reading.kind == ItemKind::kStar ||
+           (reading.kind == ItemKind::kWeekday && reading.weekday == weekday);
+}
+
 bool item_matches(const ItemReading& reading, long long value, int weekday) {
-    switch (reading.kind) {
-        case ItemKind::kStar:
-            return true;
-        case ItemKind::kWeekday:
-            if (reading.weekday == weekday) {
-                return true;
-            }
-            break;
-        case ItemKind::kNumber:
-            break;
+    return item_matches_number(reading, value) || (weekday >= 0 && item_matches_weekday(reading, weekday));
+}
+
+long long compared_value(const std::tm& t, int field) {
+    switch (field) {
+        case kMinuteField:
+            return t.tm_min;
+        case kHourField:
+            return t.tm_hour;
+        case kDayField:
+            return t.tm_mday;
+        case kMonthField:
+            return t.tm_mon;
+        default:
+            return static_cast<long long>(t.tm_year) + 1900;
     }
-    return reading.has_number && reading.number == value;
 }
 
-int match_field(char** cursor, int value) { return field_matches(take_field(cursor), value, -1) ? 1 : 0; }
+FieldRange calendar_range(int field) {
+    static const FieldRange kRanges[kFieldCount] = {{0, 59}, {0, 23}, {1, 31}, {0, 11}, {1, 0}};
+    return kRanges[field];
+}
 
+bool fields_match(const std::tm& t, FieldTest test, const void* context) {
+    for (int field = 0; field < kFieldCount; ++field) {
+        if (!test(context, field, compared_value(t, field), field == kDayField ? t.tm_wday : -1)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int match_field(char** cursor, int value) {
+    return field_matches(take_field(cursor), false, value, -1) ? 1 : 0;
+}
+
+// A weekday outside 0-6 names no day; the item is still read as a number.
 int match_day_field(char** cursor, int day_of_month, int weekday) {
-    // A weekday outside 0-6 names no day; the item is still read as a number.
-    return field_matches(take_field(cursor), day_of_month, weekday >= 0 ? weekday : 7) ? 1 : 0;
+    return field_matches(take_field(cursor), true, day_of_month, weekday) ? 1 : 0;
 }
+
+namespace {
+
+// The fields come in order, so each test takes the next one from the copy
+// (the context points to the pointer to its cursor).
+bool next_field_matches(const void* context, int field, long long value, int weekday) {
+    char** cursor = *static_cast<char** const*>(context);
+    return field_matches(take_field(cursor), field == kDayField, value, weekday);
+}
+
+}  // namespace
 
 int match_schedule(const char* expression, const std::tm* t) {
     char copy[base::kPathSize];
@@ -151,14 +191,8 @@ int match_schedule(const char* expression, const std::tm* t) {
     }
     std::memcpy(copy, expression, length + 1);
     char* cursor = copy;
-
-    if (match_field(&cursor, t->tm_min) == 0 || match_field(&cursor, t->tm_hour) == 0 ||
-        match_day_field(&cursor, t->tm_mday, t->tm_wday) == 0 || match_field(&cursor, t->tm_mon) == 0) {
-        return 0;
-    }
-    // Widened so that no time record can overflow the sum.
-    long long year = static_cast<long long>(t->tm_year) + 1900;
-    return field_matches(take_field(&cursor), year, -1) ? 1 : 0;
+    char** context = &cursor;
+    return fields_match(*t, next_field_matches, &context) ? 1 : 0;
 }
 
 }  // namespace omvar::cron

@@ -18,9 +18,34 @@ int match_day_field(char** cursor, int day_of_month, int weekday);
 // The matcher and everything that explains an expression read it through these,
 // so that what is shown is exactly what is compared.
 
-constexpr int kFieldCount = 5;  // minute, hour, day, month, year
+constexpr int kMinuteField = 0;
+constexpr int kHourField = 1;
 constexpr int kDayField = 2;
+constexpr int kMonthField = 3;
+constexpr int kYearField = 4;
+constexpr int kFieldCount = 5;
 extern const char* const kWeekdayNames[7];  // "Sun" ... "Sat", indexed by tm_wday
+
+// What a field is compared with: tm_min, tm_hour, tm_mday, tm_mon (January is 0)
+// and the full year, widened so that no time record overflows it. The day field
+// is also given tm_wday, for its weekday names.
+long long compared_value(const std::tm& t, int field);
+
+// The values a calendar gives a field: minute 0-59, hour 0-23, day 1-31,
+// month 0-11. The year has no such bound (last < first).
+struct FieldRange {
+    long long first;
+    long long last;
+};
+FieldRange calendar_range(int field);
+
+// Whether one field matches: given its number in the expression, its compared
+// value and, for the day field only, the weekday (-1 for every other field).
+using FieldTest = bool (*)(const void* context, int field, long long value, int weekday);
+
+// Puts the fields together: the record matches when every field, in order,
+// matches its compared value; stops at the first that does not.
+bool fields_match(const std::tm& t, FieldTest test, const void* context);
 
 // A piece of the expression's text; not NUL-terminated.
 struct TextSpan {
@@ -57,7 +82,12 @@ struct ItemReading {
 };
 
 ItemReading read_item(TextSpan item, bool day_field);
-// weekday < 0 for every field but the day field.
+
+// An item matches by "*", by its number or by its weekday name; the day field
+// matches a day when one of its items matches the day of the month or one
+// matches the weekday. weekday < 0 for every field but the day field.
+bool item_matches_number(const ItemReading& reading, long long value);
+bool item_matches_weekday(const ItemReading& reading, int weekday);
 bool item_matches(const ItemReading& reading, long long value, int weekday);
 
 }  // namespace omvar::cron

@@ -16,8 +16,6 @@ namespace {
 const char* const kWeekdayPlurals[7] = {"Sundays",   "Mondays", "Tuesdays", "Wednesdays",
                                         "Thursdays", "Fridays", "Saturdays"};
 
-enum Field { kMinute = 0, kHour = 1, kDay = 2, kMonth = 3, kYear = 4 };
-
 std::string number_text(long long value) {
     char text[32];
     std::snprintf(text, sizeof text, "%lld", value);
@@ -67,18 +65,18 @@ std::string field_words(const ExpressionRead& read, int f) {
     }
     std::vector<std::string> words;
     for (long long value : numbers_of(field)) {
-        words.push_back(f == kMonth ? month_word(value) : number_text(value));
+        words.push_back(f == cron::kMonthField ? month_word(value) : number_text(value));
     }
     switch (f) {
-        case kMinute:
+        case cron::kMinuteField:
             return words.empty() ? "at no minute"
                                  : (words.size() == 1 ? "at minute " : "at minutes ") + joined(words);
-        case kHour:
+        case cron::kHourField:
             return words.empty() ? "of no hour"
                                  : (words.size() == 1 ? "of hour " : "of hours ") + joined(words);
-        case kMonth:
+        case cron::kMonthField:
             return words.empty() ? "in no month" : "in " + joined(words);
-        case kYear:
+        case cron::kYearField:
             return words.empty() ? "in no year" : "in " + joined(words);
         default:
             break;
@@ -145,10 +143,10 @@ std::string misreading(int f, const ItemRead& item) {
         return reads + ": there are no ranges";
     }
     if (!digits && is_letter(rest[0])) {
-        if (f == kDay) {
+        if (f == cron::kDayField) {
             return reads + ": only the three-letter weekday names Sun to Sat are read as names";
         }
-        if (f == kMonth) {
+        if (f == cron::kMonthField) {
             return reads + " (January): month names are not read, months count from 0";
         }
         return reads + ": names are read only as weekdays in the day field";
@@ -159,20 +157,22 @@ std::string misreading(int f, const ItemRead& item) {
 // Why a value can never come; "" when it can.
 std::string out_of_range(int f, long long value, long long from_year) {
     const std::string v = number_text(value);
+    const cron::FieldRange range = cron::calendar_range(f);
+    if (range.last < range.first) {
+        return value < from_year ? "year " + v + " is already past" : "";
+    }
+    if (value >= range.first && value <= range.last) {
+        return "";
+    }
     switch (f) {
-        case kMinute:
-            return (value < 0 || value > 59) ? "minute " + v + " never comes (minutes are 0 to 59)" : "";
-        case kHour:
-            return (value < 0 || value > 23) ? "hour " + v + " never comes (hours are 0 to 23)" : "";
-        case kDay:
-            return (value < 1 || value > 31) ? "day " + v + " never comes (days of the month are 1 to 31)"
-                                             : "";
-        case kMonth:
-            return (value < 0 || value > 11)
-                       ? "month " + v + " never comes: months count from 0, January, to 11, December"
-                       : "";
+        case cron::kMinuteField:
+            return "minute " + v + " never comes (minutes are 0 to 59)";
+        case cron::kHourField:
+            return "hour " + v + " never comes (hours are 0 to 23)";
+        case cron::kDayField:
+            return "day " + v + " never comes (days of the month are 1 to 31)";
         default:
-            return value < from_year ? "year " + v + " is already past" : "";
+            return "month " + v + " never comes: months count from 0, January, to 11, December";
     }
 }
 
@@ -210,11 +210,23 @@ ExpressionRead read_expression(const std::string& expression) {
     return read;
 }
 
+namespace {
+
+bool read_field_test(const void* context, int field, long long value, int weekday) {
+    return field_read_matches(*static_cast<const ExpressionRead*>(context), field, value, weekday);
+}
+
+}  // namespace
+
 bool field_read_matches(const ExpressionRead& read, int field, long long value, int weekday) {
     const int compared_weekday = field == cron::kDayField ? weekday : -1;
     return std::any_of(
         read.fields[field].items.begin(), read.fields[field].items.end(),
         [&](const ItemRead& item) { return cron::item_matches(item.reading, value, compared_weekday); });
+}
+
+bool read_matches(const ExpressionRead& read, const std::tm& t) {
+    return !read.too_long && cron::fields_match(t, read_field_test, &read);
 }
 
 std::string reads_as_text(const ItemRead& item) {
@@ -230,8 +242,8 @@ std::string reads_as_text(const ItemRead& item) {
 }
 
 std::string describe(const ExpressionRead& read) {
-    std::string out = field_words(read, kMinute) + " " + field_words(read, kHour);
-    for (int f = kDay; f < cron::kFieldCount; ++f) {
+    std::string out = field_words(read, cron::kMinuteField) + " " + field_words(read, cron::kHourField);
+    for (int f = cron::kDayField; f < cron::kFieldCount; ++f) {
         out += ", " + field_words(read, f);
     }
     return out;

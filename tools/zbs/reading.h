@@ -2,6 +2,7 @@
 // words, with what in it is likely not what its writer meant.
 #pragma once
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,8 @@ ExpressionRead read_expression(const std::string& expression);
 
 // The field, as read, against one compared value (weekday only for the day field).
 bool field_read_matches(const ExpressionRead& read, int field, long long value, int weekday);
+// The whole expression, as read, against a time record: what match_schedule decides.
+bool read_matches(const ExpressionRead& read, const std::tm& t);
 
 // "*", the weekday's name, the number, or "" when the item matches nothing.
 std::string reads_as_text(const ItemRead& item);

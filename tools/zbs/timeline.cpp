@@ -1,7 +1,6 @@
 #include "tools/zbs/timeline.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -91,24 +90,25 @@ bool search(const DueSets& sets, const Zone& zone, platform::Seconds start, bool
                 : day_start + kDay < (found ? best_local - spread : start_local - kNextHorizon - spread)) {
             break;
         }
-        long long year = 0;
-        int month = 0, mday = 0;
-        civil_from_days(day, &year, &month, &mday);
+        // The day's record, and from it what each field is compared with.
+        const std::tm record = record_of_local(day_start);
+        const long long year = cron::compared_value(record, cron::kYearField);
         if (year != cached_year) {
             cached_year = year;
-            year_ok = field_read_matches(*sets.read, 4, year, -1);
+            year_ok = field_read_matches(*sets.read, cron::kYearField, year, -1);
         }
         if (!year_ok) {
             day = forward ? days_from_civil(year + 1, 1, 1) : days_from_civil(year, 1, 1) - 1;
             continue;
         }
-        if (!sets.month[month - 1]) {
-            day = forward
-                      ? (month == 12 ? days_from_civil(year + 1, 1, 1) : days_from_civil(year, month + 1, 1))
-                      : days_from_civil(year, month, 1) - 1;
+        if (!sets.month[cron::compared_value(record, cron::kMonthField)]) {
+            const int civil_month = record.tm_mon + 1;  // days_from_civil counts months from 1
+            day = forward ? (civil_month == 12 ? days_from_civil(year + 1, 1, 1)
+                                               : days_from_civil(year, civil_month + 1, 1))
+                          : days_from_civil(year, civil_month, 1) - 1;
             continue;
         }
-        if (!sets.day_of_month[mday] && !sets.weekday[weekday_of_days(day)]) {
+        if (!sets.day[cron::compared_value(record, cron::kDayField)][record.tm_wday]) {
             day += step;
             continue;
         }
@@ -228,6 +228,20 @@ int Zone::instants_of(long long local, platform::Seconds out[2]) const {
     return n;
 }
 
+namespace {
+
+// Fills one field's set over its calendar range; false when no value matches.
+bool fill_set(const ExpressionRead& read, int field, bool* set) {
+    const cron::FieldRange range = cron::calendar_range(field);
+    bool any = false;
+    for (long long v = range.first; v <= range.last; ++v) {
+        any |= set[v - range.first] = field_read_matches(read, field, v, -1);
+    }
+    return any;
+}
+
+}  // namespace
+
 DueSets due_sets(const ExpressionRead& read) {
     DueSets sets;
     sets.read = &read;
@@ -235,25 +249,17 @@ DueSets due_sets(const ExpressionRead& read) {
         sets.never = true;  // the agent never reads it
         return sets;
     }
-    bool any[4] = {};
-    for (int v = 0; v < 60; ++v) {
-        any[0] |= sets.minute[v] = field_read_matches(read, 0, v, -1);
+    bool any_day = false;
+    const cron::FieldRange days = cron::calendar_range(cron::kDayField);
+    for (long long d = days.first; d <= days.last; ++d) {
+        for (int w = 0; w < 7; ++w) {
+            any_day |= sets.day[d][w] = field_read_matches(read, cron::kDayField, d, w);
+        }
     }
-    for (int v = 0; v < 24; ++v) {
-        any[1] |= sets.hour[v] = field_read_matches(read, 1, v, -1);
-    }
-    // An item matches by star, by weekday name or by number, so the day field
-    // splits into its day-of-month and its weekday part (7 is no weekday).
-    for (int v = 1; v < 32; ++v) {
-        any[2] |= sets.day_of_month[v] = field_read_matches(read, 2, v, 7);
-    }
-    for (int w = 0; w < 7; ++w) {
-        any[2] |= sets.weekday[w] = field_read_matches(read, 2, LLONG_MIN, w);
-    }
-    for (int v = 0; v < 12; ++v) {
-        any[3] |= sets.month[v] = field_read_matches(read, 3, v, -1);
-    }
-    sets.never = !any[0] || !any[1] || !any[2] || !any[3];
+    const bool any_minute = fill_set(read, cron::kMinuteField, sets.minute);
+    const bool any_hour = fill_set(read, cron::kHourField, sets.hour);
+    const bool any_month = fill_set(read, cron::kMonthField, sets.month);
+    sets.never = !any_minute || !any_hour || !any_day || !any_month;
     return sets;
 }
 

@@ -45,14 +45,15 @@ bool local_seconds(platform::Seconds t, long long* out);
 long long days_from_civil(long long year, int month, int day);
 void civil_from_days(long long days, long long* year, int* month, int* day);
 
-// The expression's fields as sets over their ranges, from the same reading.
+// The expression's fields as sets over the values a calendar gives them, indexed
+// by the value each field is compared with, from the same reading. The day field
+// decides on the day of the month and the weekday together, so its set has both.
 struct DueSets {
     bool never = false;  // too long, or some field matches no value in its range
     bool minute[60] = {};
     bool hour[24] = {};
-    bool day_of_month[32] = {};
-    bool weekday[7] = {};
-    bool month[12] = {};
+    bool day[32][7] = {};                  // [tm_mday][tm_wday]
+    bool month[12] = {};                   // [tm_mon]
     const ExpressionRead* read = nullptr;  // the year field is asked directly
 };
 DueSets due_sets(const ExpressionRead& read);
