@@ -1,5 +1,6 @@
 // omvar-cron.exe end to end: registered and run as the service omvarCron through
-// the service manager's own tool, and started by hand beside it.
+// the service manager's own tool, started by hand beside it, and run as the
+// registered service process of Windows 95/98/ME (Wine reporting that family).
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -236,6 +237,67 @@ TEST_F(Service, MissingInstallDirectoryEndsWith94BeforeAnyStatus) {
     std::string query = sc(std::string("query ") + kService).output;
     EXPECT_NE(query.find("STOPPED"), std::string::npos) << query;
     EXPECT_EQ(query.find("RUNNING"), std::string::npos) << query;
+}
+
+// Wine reports the 95/98/ME family (platform 1, version 4.10) to every program
+// named omvar-cron.exe while this key exists; the agent then registers itself as
+// a service process instead of calling the dispatcher. The key is removed again
+// so that the other tests see the NT family.
+constexpr char kWin98Key[] = "HKCU\\Software\\Wine\\AppDefaults\\omvar-cron.exe";
+
+class Win98Mode : public Service {
+  protected:
+    void SetUp() override {
+        Service::SetUp();
+        wintest::RunResult added =
+            wintest::run(std::string("reg.exe add ") + kWin98Key + " /v Version /d win98 /f", 20000);
+        ASSERT_EQ(added.exit_code, 0u) << added.output;
+    }
+    void TearDown() override {
+        wintest::RunResult removed = wintest::run(std::string("reg.exe delete ") + kWin98Key + " /f", 20000);
+        EXPECT_EQ(removed.exit_code, 0u) << removed.output;
+        Service::TearDown();
+    }
+};
+
+TEST_F(Win98Mode, BadInstallDirectoryEndsWith38AndItsLine) {
+    wintest::DbwinListener listener;
+    ASSERT_TRUE(listener.listening());
+    wintest::RunResult run = wintest::run("\"" + wintest::cron_exe() + "\" " + root_ + "\\not-installed", 20000);
+    ASSERT_TRUE(run.finished);
+    // 94 would be the NT family's code for the same failure.
+    EXPECT_EQ(run.exit_code, 38u);
+    EXPECT_TRUE(listener.wait_for(
+        [](const wintest::DebugLine& l) {
+            return l.pid != GetCurrentProcessId() && l.text == "agent\\cron\\cron:167\r\n";
+        },
+        5000));
+}
+
+TEST_F(Win98Mode, LoopTurnsATriggerIntoProbeThenPath) {
+    const std::string dir = make_install("win98");
+    const std::string engine_dir = root_ + "\\engine";
+    CreateDirectoryA(engine_dir.c_str(), nullptr);
+    wintest::Engine engine(engine_dir);
+    ASSERT_TRUE(engine.ready());
+    wintest::DbwinListener listener;
+    ASSERT_TRUE(listener.listening());
+    test::write_file(dir + "\\etc\\job.zbs.now", "");
+
+    solo_ = wintest::start("\"" + dir + "\\omvar-cron.exe\" " + dir, nullptr);
+    ASSERT_NE(solo_, nullptr);
+    const DWORD pid = GetProcessId(solo_);
+    ASSERT_TRUE(wintest::wait_until([&] { return pid_in(dir + "\\etc\\omvarcrond.pid") == pid; }, 30000))
+        << wintest::read_text(dir + "\\etc\\omvarcrond.pid");
+    ASSERT_TRUE(wintest::wait_until([&] { return engine.messages().size() >= 2; }, 30000))
+        << wintest::read_text(engine.record());
+    EXPECT_EQ(engine.messages(), (std::vector<std::string>{std::string(1, '\0'), dir + "/etc/job.zbs" + '\0'}));
+    EXPECT_TRUE(listener.wait_for(
+        [&](const wintest::DebugLine& l) { return l.pid == pid && l.text == "found " + dir + "/etc/job.zbs.now\r\n"; },
+        5000));
+    EXPECT_FALSE(wintest::exists(dir + "\\etc\\job.zbs.now"));
+    // No stop path in this mode: the loop goes on until the process is ended.
+    EXPECT_EQ(WaitForSingleObject(solo_, 0), static_cast<DWORD>(WAIT_TIMEOUT));
 }
 
 }  // namespace
