@@ -263,7 +263,8 @@ class Win98Mode : public Service {
 TEST_F(Win98Mode, BadInstallDirectoryEndsWith38AndItsLine) {
     wintest::DbwinListener listener;
     ASSERT_TRUE(listener.listening());
-    wintest::RunResult run = wintest::run("\"" + wintest::cron_exe() + "\" " + root_ + "\\not-installed", 20000);
+    wintest::RunResult run =
+        wintest::run("\"" + wintest::cron_exe() + "\" " + root_ + "\\not-installed", 20000);
     ASSERT_TRUE(run.finished);
     // 94 would be the NT family's code for the same failure.
     EXPECT_EQ(run.exit_code, 38u);
@@ -291,9 +292,12 @@ TEST_F(Win98Mode, LoopTurnsATriggerIntoProbeThenPath) {
         << wintest::read_text(dir + "\\etc\\omvarcrond.pid");
     ASSERT_TRUE(wintest::wait_until([&] { return engine.messages().size() >= 2; }, 30000))
         << wintest::read_text(engine.record());
-    EXPECT_EQ(engine.messages(), (std::vector<std::string>{std::string(1, '\0'), dir + "/etc/job.zbs" + '\0'}));
+    EXPECT_EQ(engine.messages(),
+              (std::vector<std::string>{std::string(1, '\0'), dir + "/etc/job.zbs" + '\0'}));
     EXPECT_TRUE(listener.wait_for(
-        [&](const wintest::DebugLine& l) { return l.pid == pid && l.text == "found " + dir + "/etc/job.zbs.now\r\n"; },
+        [&](const wintest::DebugLine& l) {
+            return l.pid == pid && l.text == "found " + dir + "/etc/job.zbs.now\r\n";
+        },
         5000));
     EXPECT_FALSE(wintest::exists(dir + "\\etc\\job.zbs.now"));
     // No stop path in this mode: the loop goes on until the process is ended.
