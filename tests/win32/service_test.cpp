@@ -55,10 +55,15 @@ class Service : public ::testing::Test {
         sc(std::string("delete ") + kService);
     }
 
-    // An install directory holding the agent and an etc directory.
-    std::string make_install(const std::string& name) {
+    std::string make_dir(const std::string& name) {
         std::string dir = root_ + "\\" + name;
         CreateDirectoryA(dir.c_str(), nullptr);
+        return dir;
+    }
+
+    // An install directory holding the agent and an etc directory.
+    std::string make_install(const std::string& name) {
+        std::string dir = make_dir(name);
         CreateDirectoryA((dir + "\\etc").c_str(), nullptr);
         wintest::copy_program(wintest::cron_exe(), dir + "\\omvar-cron.exe");
         return dir;
@@ -92,9 +97,7 @@ bool has_line(wintest::DbwinListener& listener, DWORD pid, const std::string& te
 TEST_F(Service, RunsSchedulesAndTriggersUntilStoppedWhileAStandAloneAgentKeepsTicking) {
     const std::string svc = make_install("svc");
     const std::string solo = make_install("solo");
-    const std::string engine_dir = root_ + "\\engine";
-    CreateDirectoryA(engine_dir.c_str(), nullptr);
-    wintest::Engine engine(engine_dir);
+    wintest::Engine engine(make_dir("engine"));
     ASSERT_TRUE(engine.ready());
     wintest::DbwinListener listener;
     ASSERT_TRUE(listener.listening());
@@ -277,9 +280,7 @@ TEST_F(Win98Mode, BadInstallDirectoryEndsWith38AndItsLine) {
 
 TEST_F(Win98Mode, LoopTurnsATriggerIntoProbeThenPath) {
     const std::string dir = make_install("win98");
-    const std::string engine_dir = root_ + "\\engine";
-    CreateDirectoryA(engine_dir.c_str(), nullptr);
-    wintest::Engine engine(engine_dir);
+    wintest::Engine engine(make_dir("engine"));
     ASSERT_TRUE(engine.ready());
     wintest::DbwinListener listener;
     ASSERT_TRUE(listener.listening());
