@@ -1,5 +1,6 @@
 // omvar-cron.exe end to end: registered and run as the service omvarCron through
-// the service manager's own tool, and started by hand beside it.
+// the service manager's own tool, started by hand beside it, and run as the
+// registered service process of Windows 95/98/ME (Wine reporting that family).
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -54,10 +55,15 @@ class Service : public ::testing::Test {
         sc(std::string("delete ") + kService);
     }
 
-    // An install directory holding the agent and an etc directory.
-    std::string make_install(const std::string& name) {
+    std::string make_dir(const std::string& name) {
         std::string dir = root_ + "\\" + name;
         CreateDirectoryA(dir.c_str(), nullptr);
+        return dir;
+    }
+
+    // An install directory holding the agent and an etc directory.
+    std::string make_install(const std::string& name) {
+        std::string dir = make_dir(name);
         CreateDirectoryA((dir + "\\etc").c_str(), nullptr);
         wintest::copy_program(wintest::cron_exe(), dir + "\\omvar-cron.exe");
         return dir;
@@ -91,9 +97,7 @@ bool has_line(wintest::DbwinListener& listener, DWORD pid, const std::string& te
 TEST_F(Service, RunsSchedulesAndTriggersUntilStoppedWhileAStandAloneAgentKeepsTicking) {
     const std::string svc = make_install("svc");
     const std::string solo = make_install("solo");
-    const std::string engine_dir = root_ + "\\engine";
-    CreateDirectoryA(engine_dir.c_str(), nullptr);
-    wintest::Engine engine(engine_dir);
+    wintest::Engine engine(make_dir("engine"));
     ASSERT_TRUE(engine.ready());
     wintest::DbwinListener listener;
     ASSERT_TRUE(listener.listening());
@@ -236,6 +240,70 @@ TEST_F(Service, MissingInstallDirectoryEndsWith94BeforeAnyStatus) {
     std::string query = sc(std::string("query ") + kService).output;
     EXPECT_NE(query.find("STOPPED"), std::string::npos) << query;
     EXPECT_EQ(query.find("RUNNING"), std::string::npos) << query;
+}
+
+// Wine reports the 95/98/ME family (platform 1, version 4.10) to every program
+// named omvar-cron.exe while this key exists; the agent then registers itself as
+// a service process instead of calling the dispatcher. The key is removed again
+// so that the other tests see the NT family.
+constexpr char kWin98Key[] = "HKCU\\Software\\Wine\\AppDefaults\\omvar-cron.exe";
+
+class Win98Mode : public Service {
+  protected:
+    void SetUp() override {
+        Service::SetUp();
+        wintest::RunResult added =
+            wintest::run(std::string("reg.exe add ") + kWin98Key + " /v Version /d win98 /f", 20000);
+        ASSERT_EQ(added.exit_code, 0u) << added.output;
+    }
+    void TearDown() override {
+        wintest::RunResult removed = wintest::run(std::string("reg.exe delete ") + kWin98Key + " /f", 20000);
+        EXPECT_EQ(removed.exit_code, 0u) << removed.output;
+        Service::TearDown();
+    }
+};
+
+TEST_F(Win98Mode, BadInstallDirectoryEndsWith38AndItsLine) {
+    wintest::DbwinListener listener;
+    ASSERT_TRUE(listener.listening());
+    wintest::RunResult run =
+        wintest::run("\"" + wintest::cron_exe() + "\" " + root_ + "\\not-installed", 20000);
+    ASSERT_TRUE(run.finished);
+    // 94 would be the NT family's code for the same failure.
+    EXPECT_EQ(run.exit_code, 38u);
+    EXPECT_TRUE(listener.wait_for(
+        [](const wintest::DebugLine& l) {
+            return l.pid != GetCurrentProcessId() && l.text == "agent\\cron\\cron:167\r\n";
+        },
+        5000));
+}
+
+TEST_F(Win98Mode, LoopTurnsATriggerIntoProbeThenPath) {
+    const std::string dir = make_install("win98");
+    wintest::Engine engine(make_dir("engine"));
+    ASSERT_TRUE(engine.ready());
+    wintest::DbwinListener listener;
+    ASSERT_TRUE(listener.listening());
+    test::write_file(dir + "\\etc\\job.zbs.now", "");
+
+    solo_ = wintest::start("\"" + dir + "\\omvar-cron.exe\" " + dir, nullptr);
+    ASSERT_NE(solo_, nullptr);
+    const DWORD pid = GetProcessId(solo_);
+    ASSERT_TRUE(wintest::wait_until([&] { return pid_in(dir + "\\etc\\omvarcrond.pid") == pid; }, 30000))
+        << wintest::read_text(dir + "\\etc\\omvarcrond.pid");
+    // The loop's first tick comes at the next minute boundary, triggers at the ticks after it.
+    ASSERT_TRUE(wintest::wait_until([&] { return engine.messages().size() >= 2; }, 90000))
+        << wintest::read_text(engine.record());
+    EXPECT_EQ(engine.messages(),
+              (std::vector<std::string>{std::string(1, '\0'), dir + "/etc/job.zbs" + '\0'}));
+    EXPECT_TRUE(listener.wait_for(
+        [&](const wintest::DebugLine& l) {
+            return l.pid == pid && l.text == "found " + dir + "/etc/job.zbs.now\r\n";
+        },
+        5000));
+    EXPECT_FALSE(wintest::exists(dir + "\\etc\\job.zbs.now"));
+    // No stop path in this mode: the loop goes on until the process is ended.
+    EXPECT_EQ(WaitForSingleObject(solo_, 0), static_cast<DWORD>(WAIT_TIMEOUT));
 }
 
 }  // namespace
