@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "agent/platform/platform.h"
+
 namespace omvar::wintest {
 
 // A path of the Linux build tree as Wine sees it (drive Z: is the root).
@@ -61,8 +63,8 @@ struct DebugLine {
     std::string text;
 };
 
-// Receives what OutputDebugStringA writes in any process of the session, as a
-// debugger-output viewer does (the DBWIN_BUFFER protocol). One at a time.
+// Receives what OutputDebugStringA writes in any process of the session, with
+// the platform layer's listener (the one omvar-zbs watch uses). One at a time.
 class DbwinListener {
   public:
     DbwinListener();
@@ -73,10 +75,7 @@ class DbwinListener {
 
   private:
     void run();
-    HANDLE buffer_ready_ = nullptr;
-    HANDLE data_ready_ = nullptr;
-    HANDLE mapping_ = nullptr;
-    const char* view_ = nullptr;
+    platform::DebugListener listener_{};
     bool listening_ = false;
     volatile bool quit_ = false;
     std::mutex mutex_;
