@@ -238,8 +238,8 @@ enum class ServiceStart { kAutomatic, kDelayedAutomatic, kDemand, kDisabled, kOt
 constexpr std::size_t kServicePathSize = 2 * base::kPathSize;
 struct ServiceRegistration {
     ServiceStart start;
-    bool path_truncated;                   // the registered text did not fit
-    char binary_path[kServicePathSize];    // program and arguments, exactly as registered
+    bool path_truncated;                 // the registered text did not fit
+    char binary_path[kServicePathSize];  // program and arguments, exactly as registered
 };
 // kError sets reason (no access to the service manager, for one).
 ServiceQuery service_registration(const char* name, ServiceRegistration* out, char* reason,

@@ -255,7 +255,8 @@ TEST_F(Service, StatusJudgesTheRegistration) {
          "registered, automatic start"},
         {"trailing backslash", svc + "\\omvar-cron.exe " + svc + "\\", "auto", svc, "ok",
          "runs this install directory"},
-        {"manual start", svc + "\\omvar-cron.exe " + svc, "demand", svc, "warn", "does not start with Windows"},
+        {"manual start", svc + "\\omvar-cron.exe " + svc, "demand", svc, "warn",
+         "does not start with Windows"},
         {"another directory", svc + "\\omvar-cron.exe " + root_, "auto", svc, "fail", "not this one"},
         {"install directory in quotes", svc + "\\omvar-cron.exe \\\"" + svc + "\\\"", "auto", svc, "fail",
          "quotes become part of the path"},
@@ -265,8 +266,8 @@ TEST_F(Service, StatusJudgesTheRegistration) {
          "ok", "runs this install directory"},
     };
     auto service_check = [](const std::string& install_dir) {
-        wintest::RunResult run =
-            wintest::run("\"" + wintest::zbs_exe() + "\" status --json --install-dir \"" + install_dir + "\"", 60000);
+        wintest::RunResult run = wintest::run(
+            "\"" + wintest::zbs_exe() + "\" status --json --install-dir \"" + install_dir + "\"", 60000);
         test::Json doc;
         EXPECT_TRUE(test::JsonReader::parse(run.output, &doc)) << run.output;
         for (const test::Json& check : doc["checks"].items) {
@@ -278,8 +279,8 @@ TEST_F(Service, StatusJudgesTheRegistration) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        wintest::RunResult created = sc(std::string("create ") + kService + " binpath= \"" + c.binpath +
-                                        "\" start= " + c.start);
+        wintest::RunResult created =
+            sc(std::string("create ") + kService + " binpath= \"" + c.binpath + "\" start= " + c.start);
         ASSERT_EQ(created.exit_code, 0u) << created.output;
         auto [level, detail] = service_check(c.install_dir);
         EXPECT_EQ(level, c.level) << detail;

@@ -6,8 +6,8 @@
 
 #include <map>
 #include <regex>
-#include <thread>
 #include <string>
+#include <thread>
 
 #include "json_reader.h"
 #include "test_support.h"

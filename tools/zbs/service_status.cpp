@@ -73,6 +73,10 @@ RegisteredCommand read_registered_command(const std::string& binary_path) {
     std::size_t blank = out.program.find(' ');
     if (blank != std::string::npos) {
         out.hijack_program = out.program.substr(0, blank) + ".exe";
+        // Whether the agent then gets the rest depends on how the system quotes
+        // the line it starts; the path itself is reported. The rest is compared.
+        out.install_dir_text =
+            cron::command_line_text(("\"" + out.program + "\"" + binary_path.substr(end)).c_str());
     }
     return out;
 }
@@ -120,7 +124,8 @@ bool service_finding(const std::string& install_dir, Finding* finding) {
     if (!command.hijack_program.empty()) {
         worsen(&level, "fail");
         detail += "; the program path has blanks and no quotes: Windows may start " +
-                  shown(command.hijack_program) + " instead of the agent";
+                  shown(command.hijack_program) +
+                  " instead of the agent, and the agent may read its install directory from the wrong place";
     }
     if (base::equals_ignoring_case(comparable_dir(command.install_dir_text).c_str(),
                                    comparable_dir(install_dir).c_str())) {

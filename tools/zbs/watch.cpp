@@ -34,7 +34,8 @@ std::string without_line_end(const char* text) {
 // Says on standard error which agent the lines come from, when that changes.
 void tell_followed(long pid, const std::string& install_dir) {
     if (pid == 0) {
-        std::fprintf(stderr, "omvar-zbs: no agent runs for %s (no process id in its pid file); waiting for one\n",
+        std::fprintf(stderr,
+                     "omvar-zbs: no agent runs for %s (no process id in its pid file); waiting for one\n",
                      shown(install_dir).c_str());
     } else {
         std::fprintf(stderr, "omvar-zbs: showing the lines of the agent process %ld; Ctrl-C ends\n", pid);

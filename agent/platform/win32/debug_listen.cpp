@@ -18,7 +18,8 @@ std::intptr_t as_value(HANDLE handle) { return reinterpret_cast<std::intptr_t>(h
 
 void set_reason(char* reason, std::size_t size, const char* what) {
     if (reason != nullptr && size > 0) {
-        std::snprintf(reason, size, "%s (system error %lu)", what, static_cast<unsigned long>(GetLastError()));
+        std::snprintf(reason, size, "%s (system error %lu)", what,
+                      static_cast<unsigned long>(GetLastError()));
     }
 }
 
@@ -44,11 +45,12 @@ int debug_listen_open(DebugListener* listener, char* reason, std::size_t reason_
     listener->buffer_ready = as_value(buffer_ready);
     HANDLE data_ready = CreateEventA(nullptr, FALSE, FALSE, "DBWIN_DATA_READY");
     HANDLE mapping = data_ready == nullptr ? nullptr
-                                           : CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                                                kDebugChannelSize, "DBWIN_BUFFER");
+                                           : CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
+                                                                0, kDebugChannelSize, "DBWIN_BUFFER");
     listener->data_ready = as_value(data_ready);
     listener->mapping = as_value(mapping);
-    listener->view = mapping == nullptr ? nullptr : MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kDebugChannelSize);
+    listener->view =
+        mapping == nullptr ? nullptr : MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kDebugChannelSize);
     if (listener->view == nullptr) {
         set_reason(reason, reason_size, "cannot open the debugger-output buffer DBWIN_BUFFER");
         listener->open = true;
@@ -91,7 +93,8 @@ void debug_listen_close(DebugListener* listener) {
     if (listener->view != nullptr) {
         UnmapViewOfFile(listener->view);
     }
-    for (std::intptr_t handle : {listener->mapping, listener->data_ready, listener->buffer_ready}) {
+    const std::intptr_t handles[] = {listener->mapping, listener->data_ready, listener->buffer_ready};
+    for (std::intptr_t handle : handles) {
         if (handle != 0) {
             CloseHandle(as_handle(handle));
         }
