@@ -253,7 +253,8 @@ TEST_F(Service, StatusJudgesTheRegistration) {
     const Case cases[] = {
         {"automatic, this directory", svc + "\\omvar-cron.exe " + svc, "auto", svc, "ok",
          "registered, automatic start"},
-        {"trailing backslash", svc + "\\omvar-cron.exe " + svc + "\\", "auto", svc, "ok",
+        // Two backslashes: sc reads one before the closing quote as escaping it.
+        {"trailing backslash", svc + "\\omvar-cron.exe " + svc + "\\\\", "auto", svc, "ok",
          "runs this install directory"},
         {"manual start", svc + "\\omvar-cron.exe " + svc, "demand", svc, "warn",
          "does not start with Windows"},

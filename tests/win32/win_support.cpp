@@ -47,7 +47,8 @@ bool wait_until(const std::function<bool()>& cond, int timeout_ms) {
     }
 }
 
-RunResult run(const std::string& command_line, int timeout_ms, const char* cwd) {
+RunResult run(const std::string& command_line, int timeout_ms, const char* cwd,
+              const std::function<bool()>& stop_when) {
     RunResult result{false, 0, ""};
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE read_end = nullptr;
@@ -80,7 +81,9 @@ RunResult run(const std::string& command_line, int timeout_ms, const char* cwd) 
             result.output.append(chunk, n);
         }
     });
-    if (WaitForSingleObject(info.hProcess, static_cast<DWORD>(timeout_ms)) == WAIT_OBJECT_0) {
+    auto ended = [&] { return WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0; };
+    wait_until([&] { return ended() || (stop_when && stop_when()); }, timeout_ms);
+    if (ended()) {
         result.finished = true;
         GetExitCodeProcess(info.hProcess, &result.exit_code);
     } else {

@@ -32,8 +32,10 @@ struct RunResult {
     DWORD exit_code;
     std::string output;  // standard output and standard error
 };
-// Runs a command line to its end (at most timeout_ms), capturing its output.
-RunResult run(const std::string& command_line, int timeout_ms, const char* cwd = nullptr);
+// Runs a command line to its end (at most timeout_ms, or until stop_when
+// holds), capturing its output.
+RunResult run(const std::string& command_line, int timeout_ms, const char* cwd = nullptr,
+              const std::function<bool()>& stop_when = nullptr);
 
 // Starts a program that keeps running; the caller owns the handle.
 HANDLE start(const std::string& command_line, const char* cwd);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <map>
 #include <regex>
 #include <string>
@@ -142,16 +143,27 @@ TEST_F(WinZbs, WatchShowsTheAgentsFoundLineWithItsTime) {
     // (under Wine that can take about 10 s after a service test).
     EXPECT_TRUE(wintest::wait_until([&] { return wintest::exists(etc_ + "\\omvarcrond.pid"); }, 30000));
 
+    // The agent's first tick comes at the next minute boundary, and the trigger
+    // is taken at a polling tick after it: up to about 65 s.
+    const std::string trigger = etc_ + "\\job.zbs.now";
     wintest::RunResult watched;
-    // It runs until it is ended: here after 15 s.
+    std::atomic<bool> written{false};
     std::thread watch([&] {
-        watched = wintest::run("\"" + wintest::zbs_exe() + "\" watch --install-dir " + install_, 15000);
+        // watch runs until it is ended: here a second after the agent took the trigger.
+        DWORD taken = 0;
+        watched = wintest::run("\"" + wintest::zbs_exe() + "\" watch --install-dir " + install_, 90000,
+                               nullptr, [&] {
+                                   if (taken == 0 && written && !wintest::exists(trigger)) {
+                                       taken = GetTickCount();
+                                   }
+                                   return taken != 0 && GetTickCount() - taken > 1000;
+                               });
     });
     Sleep(2000);
     // A line of another process: not the agent's, so not shown.
     OutputDebugStringA("noise from the test\r\n");
-    test::write_file(etc_ + "\\job.zbs.now", "");
-    wintest::wait_until([&] { return !wintest::exists(etc_ + "\\job.zbs.now"); }, 20000);
+    test::write_file(trigger, "");
+    written = true;
     watch.join();
     TerminateProcess(agent, 1);
     WaitForSingleObject(agent, 5000);
