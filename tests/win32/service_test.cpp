@@ -25,13 +25,6 @@ wintest::RunResult sc(const std::string& arguments, int timeout_ms = 30000) {
     return wintest::run("sc.exe " + arguments, timeout_ms);
 }
 
-std::string win_path(std::string p) {
-    for (char& c : p) {
-        c = c == '/' ? '\\' : c;
-    }
-    return p;
-}
-
 bool query_shows(const char* state) {
     return sc(std::string("query ") + kService).output.find(state) != std::string::npos;
 }
@@ -42,7 +35,7 @@ class Service : public ::testing::Test {
         // A service left by an aborted run would make the create fail.
         sc(std::string("stop ") + kService);
         sc(std::string("delete ") + kService);
-        root_ = win_path(dir_.path());
+        root_ = wintest::win_path(dir_.path());
     }
     void TearDown() override {
         if (solo_ != nullptr) {

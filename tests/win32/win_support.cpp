@@ -8,6 +8,13 @@
 
 namespace omvar::wintest {
 
+std::string win_path(std::string path) {
+    for (char& c : path) {
+        c = c == '/' ? '\\' : c;
+    }
+    return path;
+}
+
 std::string host_path(const char* build_path) {
     std::string out = "Z:";
     for (const char* p = build_path; *p != '\0'; ++p) {

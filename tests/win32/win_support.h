@@ -14,6 +14,8 @@
 
 namespace omvar::wintest {
 
+// The path with every "/" made a "\\".
+std::string win_path(std::string path);
 // A path of the Linux build tree as Wine sees it (drive Z: is the root).
 std::string host_path(const char* build_path);
 std::string engine_exe();    // the engine stand-in

@@ -18,17 +18,10 @@ namespace {
 
 using namespace omvar;
 
-std::string backslashes(std::string p) {
-    for (char& c : p) {
-        c = c == '/' ? '\\' : c;
-    }
-    return p;
-}
-
 class WinZbs : public ::testing::Test {
   protected:
     void SetUp() override {
-        install_ = backslashes(dir_.path());
+        install_ = wintest::win_path(dir_.path());
         etc_ = install_ + "\\etc";
         CreateDirectoryA(etc_.c_str(), nullptr);
     }
