@@ -299,6 +299,9 @@ TEST_F(ZbsToolTest, UsageErrorsAndInformation) {
         {{"encrypt", "only-one"}, 2, "", "wrong number"},
         {{"decrypt", "x.zbs", "--bogus"}, 2, "", "unknown option"},
         {{"encrypt", "missing.txt", "out.zbs", "--install-dir", "."}, 2, "", ""},
+        // No debugger output to listen on: the agent's lines are in the journal.
+        {{"watch"}, 0, "journalctl -u omvar-cron -f", ""},
+        {{"watch", "x"}, 2, "", "wrong number"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);

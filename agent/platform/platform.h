@@ -56,6 +56,34 @@ void set_debug_sink(DebugSink sink);
 // The system's own output, where debug_output sends a line when no sink is set.
 void system_debug_output(const char* line);
 
+// Where the system's own output goes: the debugger-output channel, which a
+// listener below can read, or standard error (the journal under systemd).
+enum class DebugDestination { kDebuggerChannel, kStandardError };
+DebugDestination system_debug_destination();
+
+// Reading the debugger-output channel back, as a debugger-output viewer does:
+// every line any process of the session writes, with the writer's pid. One
+// listener per session; while it listens, writers wait for it to take each line.
+constexpr std::size_t kDebugChannelSize = 4096;  // the channel's buffer: a pid, then the text
+struct DebugListener {
+    std::intptr_t buffer_ready;
+    std::intptr_t data_ready;
+    std::intptr_t mapping;
+    const void* view;
+    bool open;
+};
+struct DebugMessage {
+    unsigned long pid;
+    char text[kDebugChannelSize];  // NUL-terminated, as written ("...\r\n" for the agent's lines)
+};
+// 0, or -1 with reason set (another viewer listens already, the platform has no
+// channel, or the system refused).
+int debug_listen_open(DebugListener* listener, char* reason, std::size_t reason_size);
+// Waits at most timeout_ms for the next line: 1 with it in *message, 0 when none
+// came, -1 on failure.
+int debug_listen_next(DebugListener* listener, unsigned timeout_ms, DebugMessage* message);
+void debug_listen_close(DebugListener* listener);
+
 // ---------------------------------------------------------------- process
 
 int process_id();
@@ -87,6 +115,10 @@ int pid_file_write(PidFile* pid_file, int pid);
 void pid_file_release(PidFile* pid_file);
 
 // ---------------------------------------------------------------- files
+
+// Makes the stream pass its bytes on unchanged; Windows would otherwise write
+// every "\n" as "\r\n". 0 or -1.
+int set_binary_mode(std::FILE* stream);
 
 // Opens a regular file for buffered binary reading; never blocks on a FIFO or a
 // device, refuses anything that is not a regular file. nullptr on failure.
@@ -228,5 +260,18 @@ enum class ChannelState { kPresent, kMissing, kError };
 ChannelState channel_probe(const char* name, long* owner);
 // The effective user id of this process, -1 where the platform has none.
 long current_user();
+
+// How the service manager has the service registered, where there is one.
+enum class ServiceQuery { kRegistered, kNotRegistered, kError, kNotApplicable };
+enum class ServiceStart { kAutomatic, kDelayedAutomatic, kDemand, kDisabled, kOther };
+constexpr std::size_t kServicePathSize = 2 * base::kPathSize;
+struct ServiceRegistration {
+    ServiceStart start;
+    bool path_truncated;                 // the registered text did not fit
+    char binary_path[kServicePathSize];  // program and arguments, exactly as registered
+};
+// kError sets reason (no access to the service manager, for one).
+ServiceQuery service_registration(const char* name, ServiceRegistration* out, char* reason,
+                                  std::size_t reason_size);
 
 }  // namespace omvar::platform

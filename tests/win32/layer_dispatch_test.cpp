@@ -67,7 +67,7 @@ class Win32Dispatch : public ::testing::Test {
         platform::set_launch_ops(&kCountingLaunch);
         platform::set_mailslot_ops(&kCountingMailslot);
         platform::set_clock_ops(&kRecordingClock);
-        install_ = win_path(dir_.path());
+        install_ = wintest::win_path(dir_.path());
     }
     void TearDown() override {
         platform::set_launch_ops(nullptr);
@@ -75,12 +75,6 @@ class Win32Dispatch : public ::testing::Test {
         platform::set_clock_ops(nullptr);
         std::filesystem::current_path(saved_cwd_);
         _putenv_s("OMVAR_RECORDER_RECORD", "");
-    }
-    static std::string win_path(std::string p) {
-        for (char& c : p) {
-            c = c == '/' ? '\\' : c;
-        }
-        return p;
     }
 
     test::TempDir dir_;

@@ -28,20 +28,13 @@ namespace {
 
 using namespace omvar;
 
-std::string win_path(std::string p) {
-    for (char& c : p) {
-        c = c == '/' ? '\\' : c;
-    }
-    return p;
-}
-
 void touch(const std::string& path) { test::write_file(path, "x"); }
 
 class Win32Files : public ::testing::Test {
   protected:
     void SetUp() override {
         saved_cwd_ = std::filesystem::current_path();
-        install_ = win_path(dir_.path());
+        install_ = wintest::win_path(dir_.path());
         etc_ = install_ + "\\etc";
         CreateDirectoryA(etc_.c_str(), nullptr);
     }

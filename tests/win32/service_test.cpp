@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "json_reader.h"
 #include "test_support.h"
 #include "win32/win_support.h"
 
@@ -25,13 +26,6 @@ wintest::RunResult sc(const std::string& arguments, int timeout_ms = 30000) {
     return wintest::run("sc.exe " + arguments, timeout_ms);
 }
 
-std::string win_path(std::string p) {
-    for (char& c : p) {
-        c = c == '/' ? '\\' : c;
-    }
-    return p;
-}
-
 bool query_shows(const char* state) {
     return sc(std::string("query ") + kService).output.find(state) != std::string::npos;
 }
@@ -42,7 +36,7 @@ class Service : public ::testing::Test {
         // A service left by an aborted run would make the create fail.
         sc(std::string("stop ") + kService);
         sc(std::string("delete ") + kService);
-        root_ = win_path(dir_.path());
+        root_ = wintest::win_path(dir_.path());
     }
     void TearDown() override {
         if (solo_ != nullptr) {
@@ -304,6 +298,60 @@ TEST_F(Win98Mode, LoopTurnsATriggerIntoProbeThenPath) {
     EXPECT_FALSE(wintest::exists(dir + "\\etc\\job.zbs.now"));
     // No stop path in this mode: the loop goes on until the process is ended.
     EXPECT_EQ(WaitForSingleObject(solo_, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+}
+
+TEST_F(Service, StatusJudgesTheRegistration) {
+    const std::string svc = make_install("svc");
+    const std::string blank = make_install("with blank");
+    struct Case {
+        const char* what;
+        std::string binpath;  // as sc takes it after "binpath= "
+        const char* start;
+        std::string install_dir;  // the one status checks
+        const char* level;
+        const char* detail;
+    };
+    const Case cases[] = {
+        {"automatic, this directory", svc + "\\omvar-cron.exe " + svc, "auto", svc, "ok",
+         "registered, automatic start"},
+        // Two backslashes: sc reads one before the closing quote as escaping it.
+        {"trailing backslash", svc + "\\omvar-cron.exe " + svc + "\\\\", "auto", svc, "ok",
+         "runs this install directory"},
+        {"manual start", svc + "\\omvar-cron.exe " + svc, "demand", svc, "warn",
+         "does not start with Windows"},
+        {"another directory", svc + "\\omvar-cron.exe " + root_, "auto", svc, "fail", "not this one"},
+        {"install directory in quotes", svc + "\\omvar-cron.exe \\\"" + svc + "\\\"", "auto", svc, "fail",
+         "quotes become part of the path"},
+        {"blank in the unquoted program path", blank + "\\omvar-cron.exe " + blank, "auto", blank, "fail",
+         "no quotes: Windows may start"},
+        {"blank in the quoted program path", "\\\"" + blank + "\\omvar-cron.exe\\\" " + blank, "auto", blank,
+         "ok", "runs this install directory"},
+    };
+    auto service_check = [](const std::string& install_dir) {
+        wintest::RunResult run = wintest::run(
+            "\"" + wintest::zbs_exe() + "\" status --json --install-dir \"" + install_dir + "\"", 60000);
+        test::Json doc;
+        EXPECT_TRUE(test::JsonReader::parse(run.output, &doc)) << run.output;
+        for (const test::Json& check : doc["checks"].items) {
+            if (check["name"].text == "service") {
+                return std::make_pair(check["level"].text, check["detail"].text);
+            }
+        }
+        return std::make_pair(std::string("missing"), run.output);
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        wintest::RunResult created =
+            sc(std::string("create ") + kService + " binpath= \"" + c.binpath + "\" start= " + c.start);
+        ASSERT_EQ(created.exit_code, 0u) << created.output;
+        auto [level, detail] = service_check(c.install_dir);
+        EXPECT_EQ(level, c.level) << detail;
+        EXPECT_NE(detail.find(c.detail), std::string::npos) << detail;
+        EXPECT_EQ(sc(std::string("delete ") + kService).exit_code, 0u);
+    }
+    auto [level, detail] = service_check(svc);
+    EXPECT_EQ(level, "warn") << detail;
+    EXPECT_NE(detail.find("is not registered"), std::string::npos) << detail;
 }
 
 }  // namespace

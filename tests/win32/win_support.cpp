@@ -3,9 +3,17 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 namespace omvar::wintest {
+
+std::string win_path(std::string path) {
+    for (char& c : path) {
+        c = c == '/' ? '\\' : c;
+    }
+    return path;
+}
 
 std::string host_path(const char* build_path) {
     std::string out = "Z:";
@@ -46,7 +54,8 @@ bool wait_until(const std::function<bool()>& cond, int timeout_ms) {
     }
 }
 
-RunResult run(const std::string& command_line, int timeout_ms, const char* cwd) {
+RunResult run(const std::string& command_line, int timeout_ms, const char* cwd,
+              const std::function<bool()>& stop_when) {
     RunResult result{false, 0, ""};
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE read_end = nullptr;
@@ -79,7 +88,9 @@ RunResult run(const std::string& command_line, int timeout_ms, const char* cwd) 
             result.output.append(chunk, n);
         }
     });
-    if (WaitForSingleObject(info.hProcess, static_cast<DWORD>(timeout_ms)) == WAIT_OBJECT_0) {
+    auto ended = [&] { return WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0; };
+    wait_until([&] { return ended() || (stop_when && stop_when()); }, timeout_ms);
+    if (ended()) {
         result.finished = true;
         GetExitCodeProcess(info.hProcess, &result.exit_code);
     } else {
@@ -147,18 +158,10 @@ std::vector<std::string> engine_messages(const std::string& record) {
 }
 
 DbwinListener::DbwinListener() {
-    buffer_ready_ = CreateEventA(nullptr, FALSE, FALSE, "DBWIN_BUFFER_READY");
-    data_ready_ = CreateEventA(nullptr, FALSE, FALSE, "DBWIN_DATA_READY");
-    mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, "DBWIN_BUFFER");
-    if (buffer_ready_ == nullptr || data_ready_ == nullptr || mapping_ == nullptr) {
-        return;
+    listening_ = platform::debug_listen_open(&listener_, nullptr, 0) == 0;
+    if (listening_) {
+        thread_ = std::thread([this] { run(); });
     }
-    view_ = static_cast<const char*>(MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 4096));
-    if (view_ == nullptr) {
-        return;
-    }
-    listening_ = true;
-    thread_ = std::thread([this] { run(); });
 }
 
 DbwinListener::~DbwinListener() {
@@ -166,31 +169,17 @@ DbwinListener::~DbwinListener() {
     if (thread_.joinable()) {
         thread_.join();
     }
-    if (view_ != nullptr) {
-        UnmapViewOfFile(view_);
-    }
-    for (HANDLE h : {mapping_, data_ready_, buffer_ready_}) {
-        if (h != nullptr) {
-            CloseHandle(h);
-        }
-    }
+    platform::debug_listen_close(&listener_);
 }
 
 void DbwinListener::run() {
-    SetEvent(buffer_ready_);
+    auto message = std::make_unique<platform::DebugMessage>();
     while (!quit_) {
-        if (WaitForSingleObject(data_ready_, 50) != WAIT_OBJECT_0) {
+        if (platform::debug_listen_next(&listener_, 50, message.get()) != 1) {
             continue;
         }
-        DebugLine line;
-        std::memcpy(&line.pid, view_, sizeof line.pid);
-        const char* text = view_ + sizeof(DWORD);
-        line.text.assign(text, strnlen(text, 4096 - sizeof(DWORD)));
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            lines_.push_back(line);
-        }
-        SetEvent(buffer_ready_);
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.push_back(DebugLine{static_cast<DWORD>(message->pid), message->text});
     }
 }
 

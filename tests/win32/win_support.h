@@ -10,8 +10,12 @@
 #include <thread>
 #include <vector>
 
+#include "agent/platform/platform.h"
+
 namespace omvar::wintest {
 
+// The path with every "/" made a "\\".
+std::string win_path(std::string path);
 // A path of the Linux build tree as Wine sees it (drive Z: is the root).
 std::string host_path(const char* build_path);
 std::string engine_exe();    // the engine stand-in
@@ -30,8 +34,10 @@ struct RunResult {
     DWORD exit_code;
     std::string output;  // standard output and standard error
 };
-// Runs a command line to its end (at most timeout_ms), capturing its output.
-RunResult run(const std::string& command_line, int timeout_ms, const char* cwd = nullptr);
+// Runs a command line to its end (at most timeout_ms, or until stop_when
+// holds), capturing its output.
+RunResult run(const std::string& command_line, int timeout_ms, const char* cwd = nullptr,
+              const std::function<bool()>& stop_when = nullptr);
 
 // Starts a program that keeps running; the caller owns the handle.
 HANDLE start(const std::string& command_line, const char* cwd);
@@ -61,8 +67,8 @@ struct DebugLine {
     std::string text;
 };
 
-// Receives what OutputDebugStringA writes in any process of the session, as a
-// debugger-output viewer does (the DBWIN_BUFFER protocol). One at a time.
+// Receives what OutputDebugStringA writes in any process of the session, with
+// the platform layer's listener (the one omvar-zbs watch uses). One at a time.
 class DbwinListener {
   public:
     DbwinListener();
@@ -73,10 +79,7 @@ class DbwinListener {
 
   private:
     void run();
-    HANDLE buffer_ready_ = nullptr;
-    HANDLE data_ready_ = nullptr;
-    HANDLE mapping_ = nullptr;
-    const char* view_ = nullptr;
+    platform::DebugListener listener_{};
     bool listening_ = false;
     volatile bool quit_ = false;
     std::mutex mutex_;

@@ -1,11 +1,13 @@
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include "agent/base/sizes.h"
 #include "agent/base/text.h"
 #include "agent/cron/schedule_file.h"
+#include "agent/cron/settings.h"
 #include "agent/crypt/estream.h"
 #include "agent/crypt/key_file.h"
 #include "tools/zbs/scan.h"
@@ -230,5 +232,29 @@ std::string escaped(const std::string& text, bool quoting) {
 std::string quoted(const std::string& text) { return "\"" + escaped(text, true) + "\""; }
 
 std::string shown(const std::string& text) { return escaped(text, false); }
+
+int take_agent_settings(const std::string& install_dir, char (&pid_path)[cron::kPidPathSize]) {
+    if (cron::agent_init(install_dir.c_str()) != 0) {
+        return fail(kExitUsage, "the agent would refuse the install directory %s",
+                    shown(install_dir).c_str());
+    }
+    if (!cron::format_pid_file_path(pid_path, sizeof pid_path)) {
+        return fail(kExitUsage, "the pid file's path does not fit");
+    }
+    return kExitOk;
+}
+
+long read_pid(const char* path) {
+    std::FILE* file = platform::open_regular_file(path);
+    if (file == nullptr) {
+        return 0;
+    }
+    char text[32] = {};
+    bool got = std::fgets(text, sizeof text, file) != nullptr;
+    std::fclose(file);
+    char* end = nullptr;
+    long pid = got ? std::strtol(text, &end, 10) : 0;
+    return (got && end != text && pid > 0) ? pid : 0;
+}
 
 }  // namespace omvar::zbs

@@ -90,6 +90,10 @@ int run_decrypt(const Options& options) {
     if (result != kExitOk) {
         return result;
     }
+    // The plaintext byte for byte: no "\n" may become "\r\n" on the way out.
+    if (platform::set_binary_mode(stdout) != 0) {
+        return fail(kExitUsage, "cannot switch standard output to binary mode");
+    }
     std::FILE* file = nullptr;
     crypt::EncryptedStream stream;
     int opened = open_schedule_stream(path, &file, &stream);

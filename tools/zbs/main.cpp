@@ -28,11 +28,15 @@ constexpr char kUsage[] =
     "                                 order: each .zbs entry's state, expression, next and last\n"
     "                                 due minute and warnings; mail and run-now triggers waiting.\n"
     "                                 Reads only: not even a missing key file is made\n"
-    "  status [--json]                health check: agent, key file, schedule files, programs,\n"
-    "                                 engine channel, etc directory, triggers (ok/warn/fail)\n"
+    "  status [--json]                health check: agent, service registration (Windows), key\n"
+    "                                 file, schedule files, programs, engine channel, etc\n"
+    "                                 directory, triggers (ok/warn/fail)\n"
     "  explain EXPRESSION|FILE.zbs [--from TIME] [--json]\n"
     "                                 the expression field by field as the agent reads it, in\n"
     "                                 words, its next three due minutes, and its warnings\n"
+    "  watch                          show the running agent's diagnostic lines (the pid file\n"
+    "                                 names it), each with the time it came, until Ctrl-C; on\n"
+    "                                 Linux it names the journal command that shows them\n"
     "\n"
     "  --install-dir DIR   the product's install directory (default: the current directory);\n"
     "                      the key is DIR/etc/omvar.ak; only encrypt creates a missing one\n"
@@ -174,6 +178,7 @@ const Command kCommands[] = {
     {"list", 0, false, false, true, true, run_list},
     {"status", 0, false, false, false, true, run_status},
     {"explain", 1, false, false, true, true, run_explain},
+    {"watch", 0, false, false, false, false, run_watch},
 };
 
 // kExitOk with the command in *found, or a usage error.

@@ -12,6 +12,7 @@
 #include "agent/dispatch/backup_channel.h"
 #include "tools/zbs/json.h"
 #include "tools/zbs/scan.h"
+#include "tools/zbs/service_status.h"
 #include "tools/zbs/timeline.h"
 #include "tools/zbs/zbs.h"
 
@@ -19,27 +20,7 @@ namespace omvar::zbs {
 
 namespace {
 
-struct Finding {
-    std::string name;
-    std::string level;  // ok, warn, fail
-    std::string detail;
-};
-
 std::string pid_text(long pid) { return std::to_string(pid); }
-
-// The pid file's number; 0 when there is none in it.
-long read_pid(const char* path) {
-    std::FILE* file = platform::open_regular_file(path);
-    if (file == nullptr) {
-        return 0;
-    }
-    char text[32] = {};
-    bool got = std::fgets(text, sizeof text, file) != nullptr;
-    std::fclose(file);
-    char* end = nullptr;
-    long pid = got ? std::strtol(text, &end, 10) : 0;
-    return (got && end != text && pid > 0) ? pid : 0;
-}
 
 Finding agent_finding(const char* pid_path) {
     char reason[256] = {};
@@ -198,13 +179,11 @@ int run_status(const Options& options) {
         return result;
     }
     // The agent's own settings give the companion programs' command lines.
-    if (error || cron::agent_init(install_dir.c_str()) != 0) {
-        return fail(kExitUsage, "the agent would refuse the install directory %s",
-                    shown(options.install_dir).c_str());
-    }
     char pid_path[cron::kPidPathSize];
-    if (!cron::format_pid_file_path(pid_path, sizeof pid_path)) {
-        return fail(kExitUsage, "the pid file's path does not fit");
+    result = error ? fail(kExitUsage, "cannot resolve the path %s", shown(options.install_dir).c_str())
+                   : take_agent_settings(install_dir, pid_path);
+    if (result != kExitOk) {
+        return result;
     }
     const cron::AgentSettings& s = cron::agent_settings;
     std::vector<Finding> findings = {
@@ -219,6 +198,10 @@ int run_status(const Options& options) {
         triggers_finding(report),
         zone_finding(),
     };
+    Finding service;
+    if (service_finding(install_dir, &service)) {
+        findings.insert(findings.begin() + 1, service);
+    }
     std::string verdict = "ok";
     for (const Finding& f : findings) {
         if (f.level == "fail" || (f.level == "warn" && verdict == "ok")) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "agent/cron/tick_loop.h"
 #include "agent/crypt/estream.h"
 #include "agent/platform/platform.h"
 
@@ -61,6 +62,13 @@ int read_opened_schedule(crypt::EncryptedStream* stream, std::string* expression
 // True when the name ends in ".zbs", in any letter case: the names the agent scans.
 bool ends_with_zbs(const std::string& path);
 
+// Takes the install directory (absolute) into the agent's own settings, which
+// enters it, and gives the path of its pid file. kExitOk, or kExitUsage after a
+// message.
+int take_agent_settings(const std::string& install_dir, char (&pid_path)[cron::kPidPathSize]);
+// The process id in a pid file; 0 when there is none in it (or no file).
+long read_pid(const char* path);
+
 // Printable form of an expression for messages: control bytes as \xNN.
 std::string quoted(const std::string& text);
 // The text as it is, but control bytes (which could steer a terminal) as \xNN.
@@ -73,5 +81,6 @@ int run_next(const Options& options);
 int run_list(const Options& options);
 int run_status(const Options& options);
 int run_explain(const Options& options);
+int run_watch(const Options& options);
 
 }  // namespace omvar::zbs

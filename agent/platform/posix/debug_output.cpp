@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "agent/platform/platform.h"
@@ -35,5 +36,21 @@ void write_to_stderr(const char* line) {
 }  // namespace
 
 void system_debug_output(const char* line) { write_to_stderr(line); }
+
+DebugDestination system_debug_destination() { return DebugDestination::kStandardError; }
+
+// There is no debugger-output channel to listen on: whatever keeps the agent's
+// standard error (the journal, a terminal) has its lines.
+int debug_listen_open(DebugListener* listener, char* reason, std::size_t reason_size) {
+    *listener = DebugListener{0, 0, 0, nullptr, false};
+    if (reason != nullptr && reason_size > 0) {
+        std::snprintf(reason, reason_size, "the agent writes its lines to its standard error");
+    }
+    return -1;
+}
+
+int debug_listen_next(DebugListener*, unsigned, DebugMessage*) { return -1; }
+
+void debug_listen_close(DebugListener* listener) { *listener = DebugListener{0, 0, 0, nullptr, false}; }
 
 }  // namespace omvar::platform

@@ -104,4 +104,7 @@ void file_close(int fd) {
 
 int delete_file(const char* path) { return unlink(path) == 0 ? 0 : -1; }
 
+// Bytes pass unchanged already.
+int set_binary_mode(std::FILE*) { return 0; }
+
 }  // namespace omvar::platform

@@ -148,4 +148,10 @@ ChannelState channel_probe(const char* name, long* owner) {
 
 long current_user() { return static_cast<long>(geteuid()); }
 
+// systemd's unit is the package's, not a registration the agent's tools can judge.
+ServiceQuery service_registration(const char*, ServiceRegistration* out, char*, std::size_t) {
+    *out = ServiceRegistration{ServiceStart::kOther, false, {}};
+    return ServiceQuery::kNotApplicable;
+}
+
 }  // namespace omvar::platform

@@ -107,4 +107,9 @@ void file_close(int fd) {
 
 int delete_file(const char* path) { return DeleteFileA(path) ? 0 : -1; }
 
+int set_binary_mode(std::FILE* stream) {
+    std::fflush(stream);
+    return _setmode(_fileno(stream), _O_BINARY) == -1 ? -1 : 0;
+}
+
 }  // namespace omvar::platform

@@ -1,10 +1,14 @@
-// omvar-zbs.exe list and explain under Windows: what the agent's scan meets in
-// an install directory, and an expression read as the agent reads it.
+// omvar-zbs.exe under Windows: what the agent's scan meets in an install
+// directory, an expression read as the agent reads it, a schedule file decrypted
+// byte for byte, and the running agent's lines as watch shows them.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <map>
+#include <regex>
 #include <string>
+#include <thread>
 
 #include "json_reader.h"
 #include "test_support.h"
@@ -14,17 +18,10 @@ namespace {
 
 using namespace omvar;
 
-std::string backslashes(std::string p) {
-    for (char& c : p) {
-        c = c == '/' ? '\\' : c;
-    }
-    return p;
-}
-
 class WinZbs : public ::testing::Test {
   protected:
     void SetUp() override {
-        install_ = backslashes(dir_.path());
+        install_ = wintest::win_path(dir_.path());
         etc_ = install_ + "\\etc";
         CreateDirectoryA(etc_.c_str(), nullptr);
     }
@@ -118,6 +115,59 @@ TEST_F(WinZbs, ExplainReadsAsTheAgentReads) {
     EXPECT_EQ(doc["warnings"].items[0]["field"].text, "month");
     EXPECT_EQ(doc["warnings"].items[0]["item"].text, "Jan");
     EXPECT_EQ(doc["fields"].items[3]["items"].items[0]["reads_as"].number, 0);
+}
+
+TEST_F(WinZbs, DecryptGivesThePlaintextByteForByte) {
+    // Line ends of every kind, a NUL, Ctrl-Z (end of file to a text-mode reader)
+    // and a byte above 127: none may be changed on the way to standard output.
+    const std::string plain =
+        std::string("# Omvar Backup Schedule\nschedule=0 2 * * *\r\nlone\rcr\n") + '\0' + "\x1a\xff\n\n";
+    encrypt("job.zbs", plain);
+    wintest::RunResult run = zbs("decrypt etc\\job.zbs --install-dir " + install_);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exit_code, 0u) << run.output;
+    EXPECT_EQ(run.output, plain);
+}
+
+TEST_F(WinZbs, WatchShowsTheAgentsFoundLineWithItsTime) {
+    HANDLE agent = wintest::start("\"" + wintest::cron_exe() + "\" " + install_, nullptr);
+    ASSERT_NE(agent, nullptr);
+    // Started by hand, the agent runs stand-alone once the dispatcher gives up
+    // (under Wine that can take about 10 s after a service test).
+    EXPECT_TRUE(wintest::wait_until([&] { return wintest::exists(etc_ + "\\omvarcrond.pid"); }, 30000));
+
+    // The agent's first tick comes at the next minute boundary, and the trigger
+    // is taken at a polling tick after it: up to about 65 s.
+    const std::string trigger = etc_ + "\\job.zbs.now";
+    wintest::RunResult watched;
+    std::atomic<bool> written{false};
+    std::thread watch([&] {
+        // watch runs until it is ended: here a second after the agent took the trigger.
+        DWORD taken = 0;
+        watched = wintest::run("\"" + wintest::zbs_exe() + "\" watch --install-dir " + install_, 90000,
+                               nullptr, [&] {
+                                   if (taken == 0 && written && !wintest::exists(trigger)) {
+                                       taken = GetTickCount();
+                                   }
+                                   return taken != 0 && GetTickCount() - taken > 1000;
+                               });
+    });
+    Sleep(2000);
+    // A line of another process: not the agent's, so not shown.
+    OutputDebugStringA("noise from the test\r\n");
+    test::write_file(trigger, "");
+    written = true;
+    watch.join();
+    TerminateProcess(agent, 1);
+    WaitForSingleObject(agent, 5000);
+    CloseHandle(agent);
+
+    EXPECT_FALSE(watched.finished) << "watch ends only when it is stopped";
+    const std::regex found("(^|\n)[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} found " +
+                           std::regex_replace(install_, std::regex(R"([\\.^$|()\[\]{}*+?])"), R"(\$&)") +
+                           "/etc/job\\.zbs\\.now\r\n");
+    EXPECT_TRUE(std::regex_search(watched.output, found)) << watched.output;
+    EXPECT_EQ(watched.output.find("noise"), std::string::npos) << watched.output;
 }
 
 }  // namespace

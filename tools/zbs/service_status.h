@@ -1,0 +1,25 @@
+// status's look at the service registration (Windows).
+#pragma once
+
+#include <string>
+
+namespace omvar::zbs {
+
+struct Finding {
+    std::string name;
+    std::string level;  // ok, warn, fail
+    std::string detail;
+};
+
+// A registered service command line as Windows and the agent read it.
+struct RegisteredCommand {
+    std::string program;           // the program Windows means to start
+    std::string hijack_program;    // unquoted with a blank: what Windows tries first
+    std::string install_dir_text;  // what the agent takes as its install directory
+};
+RegisteredCommand read_registered_command(const std::string& binary_path);
+
+// False where there is no service manager to ask (nothing to report).
+bool service_finding(const std::string& install_dir, Finding* finding);
+
+}  // namespace omvar::zbs
