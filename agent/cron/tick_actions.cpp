@@ -106,7 +106,10 @@ void poll_run_now() {
     }
     if (platform::dir_first(scan_dir, kTriggerExtension, &search, &entry) != 0) {
         // Not one candidate: until one appears every listing would find the same.
-        platform::dir_watch_settle(scan_dir);
+        // A directory that could not be read at all proves nothing.
+        if (search.listed) {
+            platform::dir_watch_settle(scan_dir);
+        }
         return;
     }
     char path[kPathSize];

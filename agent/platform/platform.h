@@ -156,6 +156,7 @@ struct DirSearch {
     std::intptr_t handle;
     bool open;
     const char* extension_filter;  // kept for dir_next where the system cannot filter
+    bool listed;                   // set by dir_first when the directory was read, also when nothing matched
 };
 
 // Starts a search of the directory dir. With extension_filter null every entry,

@@ -64,6 +64,7 @@ int dir_first(const char* dir, const char* extension_filter, DirSearch* search, 
     search->open = false;
     search->handle = 0;
     search->extension_filter = extension_filter;
+    search->listed = false;
     // opendir opens its descriptor close-on-exec, so it never reaches a child.
     DIR* d = opendir(dir);
     if (d == nullptr) {
@@ -71,6 +72,7 @@ int dir_first(const char* dir, const char* extension_filter, DirSearch* search, 
     }
     search->handle = reinterpret_cast<std::intptr_t>(d);
     search->open = true;
+    search->listed = true;
     if (read_next(search, entry) != 0) {
         dir_close(search);
         return -1;

@@ -37,6 +37,7 @@ void copy_entry(const WIN32_FIND_DATAA& found, DirEntry* entry) {
 int dir_first(const char* dir, const char* extension_filter, DirSearch* search, DirEntry* entry) {
     search->handle = 0;
     search->open = false;
+    search->listed = false;  // never needed: every poll searches
     // The system filters by itself; the filter is kept only for callers that look.
     search->extension_filter = extension_filter;
     char pattern[kPatternSize];
