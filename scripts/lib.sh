@@ -1,3 +1,4 @@
+# shellcheck shell=sh disable=SC2034  # failure is read by the callers' teardowns
 # Shared by the scripts: sourced, never run. The caller sets `me` to its name
 # before sourcing.
 
