@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "crypt_test_support.h"
+#include "tools/zbs/scan.h"
+#include "tools/zbs/zbs.h"
 
 namespace omvar::test {
 namespace {
@@ -179,7 +181,10 @@ TEST_F(ZbsToolTest, KeyProblemsAreUsageErrors) {
     schedule_file("job.zbs", "# Omvar Backup Schedule\nschedule=* * * * *\n", std::string(32, 'k'));
     ToolRun run = zbs({"check", "job.zbs", "--install-dir", install.file("absent")});
     EXPECT_EQ(run.rc, 2);
-    EXPECT_NE(run.err.find("cannot enter the install directory"), std::string::npos);
+    EXPECT_NE(run.err.find("cannot use the install directory " + install.file("absent") +
+                           ": No such file or directory (the install directory given with --install-dir)"),
+              std::string::npos)
+        << run.err;
 
     // Only encrypt makes a key file: check and decrypt report a missing one and leave it missing.
     for (const char* command : {"check", "decrypt"}) {
@@ -316,6 +321,59 @@ TEST_F(ZbsToolTest, UsageErrorsAndInformation) {
         EXPECT_NE(run.out.find(c.out_has), std::string::npos) << run.out;
         EXPECT_NE(run.err.find(c.err_has), std::string::npos) << run.err;
     }
+}
+
+// Without --install-dir: the environment, then the service's environment file
+// (read as systemd reads it), then the current directory.
+TEST(ZbsInstallDir, EnvironmentThenEnvironmentFileThenCurrentDirectory) {
+    struct Case {
+        const char* file_text;
+        bool found;
+        const char* value;
+    };
+    const Case cases[] = {
+        {"# comment\nOMVAR_INSTALL_DIR=/opt/omvar\n", true, "/opt/omvar"},
+        {"  OMVAR_INSTALL_DIR = \"/srv/omvar b\"  \r\n", true, "/srv/omvar b"},
+        {"OMVAR_INSTALL_DIR=/a\nOMVAR_INSTALL_DIR='/b'", true, "/b"},
+        {"#OMVAR_INSTALL_DIR=/a\nOTHER_OMVAR_INSTALL_DIR=/b\nOMVAR_INSTALL_DIRX=/c\n", false, ""},
+        {"", false, ""},
+    };
+    for (const Case& c : cases) {
+        std::string value;
+        EXPECT_EQ(zbs::install_dir_in_environment_file(c.file_text, &value), c.found) << c.file_text;
+        EXPECT_EQ(value, c.value) << c.file_text;
+    }
+
+    TempDir dir;
+    write_file(dir.file("default"), "OMVAR_INSTALL_DIR=/from/file\n");
+    zbs::Options options;
+    zbs::find_install_dir("/from/env", dir.file("default").c_str(), &options);
+    EXPECT_EQ(options.install_dir, "/from/env");
+    EXPECT_EQ(options.install_dir_source, zbs::InstallDirSource::kEnvironment);
+    zbs::find_install_dir("", dir.file("default").c_str(), &options);
+    EXPECT_EQ(options.install_dir, "/from/file");
+    EXPECT_EQ(options.install_dir_source, zbs::InstallDirSource::kEnvironmentFile);
+    zbs::find_install_dir(nullptr, dir.file("absent").c_str(), &options);
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    EXPECT_EQ(options.install_dir, cwd);
+    EXPECT_EQ(options.install_dir_source, zbs::InstallDirSource::kCurrentDirectory);
+}
+
+// The tool reads an installation without moving its working directory, so
+// relative paths the user gave keep their meaning.
+TEST(ZbsInstallDir, ReadingAnInstallationLeavesTheWorkingDirectory) {
+    TempDir install;
+    mkdir(install.file("etc").c_str(), 0755);
+    write_file(install.file("etc/omvar.ak"), known_key_file_bytes());
+    char before[4096];
+    char after[4096];
+    ASSERT_NE(getcwd(before, sizeof before), nullptr);
+    zbs::ScanReport report;
+    EXPECT_EQ(zbs::scan_install(install.path(), 0, &report), zbs::kExitOk) << report.error;
+    EXPECT_EQ(report.key_state, "ok");
+    ASSERT_NE(getcwd(after, sizeof after), nullptr);
+    EXPECT_STREQ(before, after);
 }
 
 }  // namespace

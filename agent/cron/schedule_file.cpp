@@ -58,7 +58,8 @@ void evaluate_schedule_file(const char* dir, const platform::DirEntry* entry, co
         return;
     }
     crypt::EncryptedStream stream;
-    if (crypt::estream_open(&stream, file, 0) != 0) {
+    // The key file below the working directory, which start-up made the install directory.
+    if (crypt::estream_open(&stream, file, 0, ".") != 0) {
         std::fclose(file);
         return;
     }

@@ -42,13 +42,13 @@ bool write_bytes(EncryptedStream* s, int count) {
 
 }  // namespace
 
-int estream_open(EncryptedStream* stream, std::FILE* file, int encrypt) {
+int estream_open(EncryptedStream* stream, std::FILE* file, int encrypt, const char* key_dir) {
     std::memset(stream, 0, sizeof *stream);
     if (crypto_library_init() != 0) {
         return -1;
     }
     unsigned char key[kScheduleKeySize];
-    if (load_schedule_key(key) != 0) {
+    if (load_schedule_key(key_dir, key) != 0) {
         return -1;
     }
     // OpenSSL 3 keeps the context opaque: it lives from here to estream_close.
