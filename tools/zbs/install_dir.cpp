@@ -38,7 +38,8 @@ std::string read_small_file(const char* path) {
     char buffer[4096];
     std::size_t n = 0;
     // An environment file is a few lines; a huge one is not read to its end.
-    while (text.size() < 1024 * 1024 && (n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+    constexpr std::size_t kMostRead = std::size_t{1} << 20;
+    while (text.size() < kMostRead && (n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
         text.append(buffer, n);
     }
     std::fclose(file);
