@@ -95,7 +95,8 @@ TEST_F(ZbsToolTest, EncryptCreatesTheKeyLikeTheAgentAndOpensslReadsTheResult) {
     ToolRun run = zbs({"encrypt", "job.txt", "job.zbs", "--install-dir", install.path()});
     ASSERT_EQ(run.rc, 0) << run.err;
     EXPECT_TRUE(run.out.empty());
-    EXPECT_NE(run.err.find("created a new key file"), std::string::npos);
+    // A first install has no earlier key whose files could be lost.
+    EXPECT_EQ(run.err, "omvar-zbs: created a new key file " + key_path() + "\n");
 
     struct stat st {};
     ASSERT_EQ(stat(key_path().c_str(), &st), 0);
@@ -112,6 +113,14 @@ TEST_F(ZbsToolTest, EncryptCreatesTheKeyLikeTheAgentAndOpensslReadsTheResult) {
     EXPECT_EQ(run.rc, 0) << run.err;
     EXPECT_EQ(run.out, plain);
     EXPECT_TRUE(run.err.empty()) << "the key exists now: " << run.err;
+
+    // With schedule files waiting, a new key leaves them undecryptable: say so.
+    write_file(install.file("etc/old.zbs"), read_file(scratch.file("job.zbs")));
+    ASSERT_EQ(unlink(key_path().c_str()), 0);
+    run = zbs({"encrypt", "job.txt", "again.zbs", "--install-dir", install.path()});
+    EXPECT_EQ(run.rc, 0) << run.err;
+    EXPECT_NE(run.err.find("files encrypted under an earlier key no longer decrypt"), std::string::npos)
+        << run.err;
 }
 
 TEST_F(ZbsToolTest, DecryptReadsOpensslFilesAndRejectsOtherKeys) {
