@@ -117,7 +117,7 @@ bool encrypt_file(const std::string& path, const std::string& text) {
         return false;
     }
     omvar::crypt::EncryptedStream stream;
-    bool ok = omvar::crypt::estream_open(&stream, out, 1) == 0 &&
+    bool ok = omvar::crypt::estream_open(&stream, out, 1, ".") == 0 &&
               omvar::crypt::estream_write(&stream, text.data(), static_cast<long>(text.size())) == 0 &&
               omvar::crypt::estream_finish(&stream) == 0;
     omvar::crypt::estream_close(&stream);
@@ -150,7 +150,7 @@ const Install& install() {
         std::abort();
     }
     unsigned char key[32];
-    if (omvar::crypt::load_schedule_key(key) != 0) {
+    if (omvar::crypt::load_schedule_key(".", key) != 0) {
         std::abort();
     }
     for (int i = 0; i < kScheduleFiles; ++i) {

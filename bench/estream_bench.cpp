@@ -38,7 +38,7 @@ bool encrypt_file(const std::string& path, const std::string& text) {
         return false;
     }
     omvar::crypt::EncryptedStream stream;
-    bool ok = omvar::crypt::estream_open(&stream, out, 1) == 0 &&
+    bool ok = omvar::crypt::estream_open(&stream, out, 1, ".") == 0 &&
               omvar::crypt::estream_write(&stream, text.data(), static_cast<long>(text.size())) == 0 &&
               omvar::crypt::estream_finish(&stream) == 0;
     omvar::crypt::estream_close(&stream);
@@ -58,7 +58,7 @@ const Fixture& fixture() {
         std::abort();
     }
     f.dir = pattern;
-    if (omvar::crypt::load_schedule_key(f.key) != 0) {
+    if (omvar::crypt::load_schedule_key(".", f.key) != 0) {
         std::abort();
     }
     char hex[3];
@@ -92,7 +92,7 @@ void BM_StreamGetsLarge(benchmark::State& state) {
     for (auto _ : state) {
         std::FILE* file = std::fopen(f.large.c_str(), "rb");
         omvar::crypt::EncryptedStream stream;
-        omvar::crypt::estream_open(&stream, file, 0);
+        omvar::crypt::estream_open(&stream, file, 0, ".");
         long lines = 0;
         while (omvar::crypt::estream_gets(&stream, line, sizeof line) != nullptr) {
             ++lines;

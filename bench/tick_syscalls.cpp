@@ -53,7 +53,7 @@ int make_files(int count) {
             return 1;
         }
         omvar::crypt::EncryptedStream stream;
-        bool ok = omvar::crypt::estream_open(&stream, out, 1) == 0 &&
+        bool ok = omvar::crypt::estream_open(&stream, out, 1, ".") == 0 &&
                   omvar::crypt::estream_write(&stream, text, n) == 0 &&
                   omvar::crypt::estream_finish(&stream) == 0;
         omvar::crypt::estream_close(&stream);

@@ -73,6 +73,21 @@ TEST_F(Settings, AllFieldsAreFormedFromTheInstallDirectoryAndItIsEntered) {
               "\"" + dir_.path() + "/trailing\\\\omvar-backup.exe\" background");
 }
 
+// The tool forms the command lines for any directory without entering it and
+// without touching the running agent's settings.
+TEST_F(Settings, CommandLinesAreAPureFunctionOfTheDirectory) {
+    ASSERT_EQ(agent_init(dir_.path().c_str()), 0);
+    const AgentSettings before = agent_settings;
+    const std::filesystem::path cwd = std::filesystem::current_path();
+    AgentSettings formed{};
+    ASSERT_TRUE(omvar::cron::form_command_lines("/no/such dir", &formed));
+    EXPECT_EQ(std::string(formed.backup_cmd), "\"/no/such dir\\omvar-backup.exe\" background");
+    EXPECT_EQ(std::string(formed.updater_cmd), "\"/no/such dir\\omvar-update1.exe\"");
+    EXPECT_EQ(std::string(formed.mailer_dir), "/no/such dir");
+    EXPECT_EQ(std::memcmp(&before, &agent_settings, sizeof before), 0);
+    EXPECT_EQ(std::filesystem::current_path(), cwd);
+}
+
 TEST_F(Settings, SecondCallRebuildsEverythingFromScratch) {
     OMVAR_SKIP_WITHOUT_LONG_PATHS();
     const std::string long_dir = directory_of_length(dir_.path(), 900);

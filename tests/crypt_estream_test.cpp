@@ -173,7 +173,7 @@ TEST(EncryptedStreamNoKey, OpenFailsAndLeavesTheRecordZeroed) {
     ASSERT_NE(file, nullptr);
     crypt::EncryptedStream stream;
     std::memset(&stream, 0x5a, sizeof stream);
-    EXPECT_EQ(crypt::estream_open(&stream, file, 0), -1);
+    EXPECT_EQ(crypt::estream_open(&stream, file, 0, "."), -1);
     EXPECT_EQ(stream.cipher_ctx, nullptr);
     EXPECT_EQ(stream.file, nullptr);
     char buf[16];

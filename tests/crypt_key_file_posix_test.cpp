@@ -49,7 +49,7 @@ namespace {
 
 std::string load_key() {
     unsigned char key[crypt::kScheduleKeySize] = {};
-    if (crypt::load_schedule_key(key) != 0) {
+    if (crypt::load_schedule_key(".", key) != 0) {
         return "";
     }
     return std::string(reinterpret_cast<char*>(key), sizeof key);
@@ -146,7 +146,7 @@ TEST(WriteAll, GivesUpOnWritesThatMoveNothing) {
     zero_writes = 0;
     write_budget = 100;
     stall_writes = true;
-    int created = crypt::create_key_file();
+    int created = crypt::create_key_file(".");
     stall_writes = false;
     EXPECT_EQ(created, -1);
     EXPECT_LE(zero_writes, 10);
@@ -181,7 +181,7 @@ TEST(WriteAll, PartialWriteThenRefusalLeavesNoShortKeyFile) {
     std::string data(4096, 'x');
     int written = crypt::write_all(fd, data.data(), static_cast<long>(data.size()));
     ::close(fd);
-    int created = crypt::create_key_file();
+    int created = crypt::create_key_file(".");
 
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old_limit), 0);
     std::signal(SIGXFSZ, old_xfsz);

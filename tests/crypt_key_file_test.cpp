@@ -12,7 +12,7 @@ namespace {
 
 std::string load_key() {
     unsigned char key[crypt::kScheduleKeySize] = {};
-    if (crypt::load_schedule_key(key) != 0) {
+    if (crypt::load_schedule_key(".", key) != 0) {
         return "";
     }
     return std::string(reinterpret_cast<char*>(key), sizeof key);
@@ -56,6 +56,21 @@ TEST(KeyFile, KeyIsReadOnceAndKeptAfterTheFileChangesOrGoes) {
     crypt::reset_schedule_key_cache();
     EXPECT_EQ(load_key().size(), 32u);
     EXPECT_TRUE(file_exists(install.key_path()));
+}
+
+// The key is the caller's directory's: another directory's key file is read,
+// not the cached one, and the working directory plays no part in it.
+TEST(KeyFile, EachDirectoryGivesItsOwnKey) {
+    InstallDir install;
+    const std::string here = install.use_known_key();
+    ASSERT_EQ(load_key(), here);
+    TempDir other;
+    std::filesystem::create_directory(other.file("etc"));
+    write_file(other.file("etc/omvar.ak"), std::string(4096, 'z'));
+    unsigned char key[crypt::kScheduleKeySize] = {};
+    ASSERT_EQ(crypt::read_existing_schedule_key(other.path().c_str(), key), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(key), sizeof key), std::string(32, 'z'));
+    EXPECT_EQ(load_key(), here);
 }
 
 TEST(KeyFile, ShortFileFailsEveryCallAndIsLeftAlone) {
@@ -103,7 +118,7 @@ TEST(KeyFile, UnusableKeyPathsFailWithoutTouchingAnything) {
 TEST(KeyFile, CreateNeverReplacesAnExistingFile) {
     InstallDir install;
     write_file(install.key_path(), "old");
-    EXPECT_EQ(crypt::create_key_file(), -1);
+    EXPECT_EQ(crypt::create_key_file("."), -1);
     EXPECT_EQ(read_file(install.key_path()), "old");
 }
 

@@ -65,7 +65,7 @@ struct OpenedStream {
     OpenedStream(const std::string& path, int encrypt) {
         file = std::fopen(path.c_str(), encrypt != 0 ? "wb" : "rb");
         if (file != nullptr) {
-            open_result = crypt::estream_open(&stream, file, encrypt);
+            open_result = crypt::estream_open(&stream, file, encrypt, ".");
         }
     }
     ~OpenedStream() {

@@ -58,7 +58,10 @@ TEST_F(ZbsBadInput, EndsWithAMessageAndACode) {
     const std::string too_long = "/" + std::string(5000, 'a');
     const std::string expression_1024 = "* * * * *" + std::string(1015, ' ');
     const ZbsCase cases[] = {
-        {"over-long install directory", {"check", "x.zbs", "--install-dir", too_long}, 2, "cannot enter"},
+        {"over-long install directory",
+         {"check", "x.zbs", "--install-dir", too_long},
+         2,
+         "1024 bytes or longer"},
         {"symlink to a device", {"check", "zero.zbs", "--install-dir", "@"}, 2, "cannot open"},
         {"fifo", {"decrypt", "pipe.zbs", "--install-dir", "@"}, 2, "cannot open"},
         {"directory", {"check", "dir.zbs", "--install-dir", "@"}, 2, "cannot open"},

@@ -223,8 +223,8 @@ TEST_F(ZbsListTest, ExitStatusAndBadInstallDirectories) {
     const std::string long_dir = "/" + std::string(1100, 'x');
     const Case cases[] = {
         {{"list", "--install-dir", install.path()}, 0, ""},
-        {{"list", "--install-dir", install.file("absent")}, 2, "cannot enter the install directory"},
-        {{"list", "--install-dir", install.file("file")}, 2, "cannot enter the install directory"},
+        {{"list", "--install-dir", install.file("absent")}, 2, "absent/etc: No such file or directory"},
+        {{"list", "--install-dir", install.file("file")}, 2, "file/etc: Not a directory"},
         {{"list", "--install-dir", scratch.path()}, 2, "cannot list"},
         {{"list", "--install-dir", long_dir}, 2, "1024 bytes or longer"},
         {{"list", "extra", "--install-dir", install.path()}, 2, "wrong number of arguments"},
@@ -271,17 +271,29 @@ TEST_F(ZbsListTest, ExplainReadsFieldByFieldAndWarns) {
                        "--install-dir", install.path()},
                       "Europe/Berlin");
     EXPECT_EQ(run.rc, 0) << run.err;
-    EXPECT_NE(run.out.find("warning: not run on 2027-03-28: 02:30 does not exist in Europe/Berlin"),
+    EXPECT_NE(run.out.find(
+                  "warning: minute and hour: not run on 2027-03-28: 02:30 does not exist in Europe/Berlin"),
               std::string::npos)
         << run.out;
+    // In JSON a daylight-saving warning names the two fields of the time of day.
+    run = zbs({"explain", "30 2 * * *", "--json", "--from", "2027-01-01 00:00"}, "Europe/Berlin");
+    Json doc;
+    ASSERT_TRUE(JsonReader::parse(run.out, &doc)) << run.out;
+    ASSERT_EQ(doc["warnings"].items.size(), 2u) << run.out;
+    for (const Json& w : doc["warnings"].items) {
+        EXPECT_EQ(w["field"].text, "minute");
+        ASSERT_EQ(w["fields"].items.size(), 2u);
+        EXPECT_EQ(w["fields"].items[1].text, "hour");
+    }
 }
 
 TEST_F(ZbsListTest, JsonDocumentsHaveTheDocumentedKeys) {
     schedule("nightly.zbs", "30 2 * * *");
     schedule("bad\xff.zbs", "0 2 * Jan *");
     Json doc = list_json(install.path());
-    EXPECT_EQ(doc.keys(), (std::vector<std::string>{"install_dir", "from", "key", "schedules", "updater_next",
-                                                    "mail_waiting", "triggers_waiting"}));
+    EXPECT_EQ(doc.keys(),
+              (std::vector<std::string>{"install_dir", "install_dir_source", "from", "key", "schedules",
+                                        "updater_next", "mail_waiting", "triggers_waiting"}));
     EXPECT_EQ(doc["key"].keys(), std::vector<std::string>{"state"});
     EXPECT_EQ(doc["install_dir"].text, install.path());
     EXPECT_EQ(doc["from"].text, "2027-01-01 00:00");
@@ -292,7 +304,7 @@ TEST_F(ZbsListTest, JsonDocumentsHaveTheDocumentedKeys) {
                   (std::vector<std::string>{"name", "state", "expression", "next", "previous", "warnings"}));
         saw_bad_name = saw_bad_name || row["name"].text == "bad\xff.zbs";  // \udcff decodes to the byte
         for (const Json& w : row["warnings"].items) {
-            EXPECT_EQ(w.keys(), (std::vector<std::string>{"field", "item", "message"}));
+            EXPECT_EQ(w.keys(), (std::vector<std::string>{"field", "fields", "item", "message"}));
         }
     }
     EXPECT_TRUE(saw_bad_name);

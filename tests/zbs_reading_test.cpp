@@ -269,9 +269,10 @@ TEST(ZbsJson, StringsAreValidJsonForAnyBytes) {
         EXPECT_EQ(json_string(c.bytes), c.json);
     }
     EXPECT_EQ(json_string_or_null(""), "null");
-    EXPECT_EQ(warnings_json({{"day", "Monday", "m"}, {"", "", "n"}}),
-              "[{\"field\":\"day\",\"item\":\"Monday\",\"message\":\"m\"},"
-              "{\"field\":null,\"item\":null,\"message\":\"n\"}]");
+    EXPECT_EQ(warnings_json({{"day", "Monday", "m"}, {"", "", "n"}, {"minute", "", "t", "hour"}}),
+              "[{\"field\":\"day\",\"fields\":[\"day\"],\"item\":\"Monday\",\"message\":\"m\"},"
+              "{\"field\":null,\"fields\":[],\"item\":null,\"message\":\"n\"},"
+              "{\"field\":\"minute\",\"fields\":[\"minute\",\"hour\"],\"item\":null,\"message\":\"t\"}]");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -152,6 +153,15 @@ TEST(ZbsStatus, FindingsFollowTheInstallation) {
              mkdir(t->install.file("omvar-txmail.exe").c_str(), 0755);
          },
          {{"updater-program", "warn", "No such file"}, {"mailer-program", "warn", "not a regular file"}}},
+        {"an etc that cannot be listed: one failed check, the others still made",
+         [](Installation* t) {
+             std::filesystem::remove_all(t->install.file("etc"));
+             write_file(t->install.file("etc"), "");
+         },
+         {{"install-directory", "fail",
+           "/etc: Not a directory (the install directory given with --install-dir)"},
+          {"schedule-files", "fail", "not checked"},
+          {"engine-program", "ok", "present and startable"}}},
         {"triggers waiting and a directory named like one",
          [](Installation* t) {
              write_file(t->install.file("etc/job.now"), "");
@@ -188,24 +198,44 @@ TEST(ZbsStatus, EveryCheckIsThereWithTheDocumentedKeys) {
     Installation installation;
     int rc = -1;
     const Json doc = installation.status(&rc);
-    EXPECT_EQ(doc.keys(), (std::vector<std::string>{"checks", "verdict"}));
+    EXPECT_EQ(doc.keys(),
+              (std::vector<std::string>{"install_dir", "install_dir_source", "checks", "verdict"}));
+    EXPECT_EQ(doc["install_dir"].text, installation.install.path());
+    EXPECT_EQ(doc["install_dir_source"].text, "option");
     std::vector<std::string> names;
     for (const Json& check : doc["checks"].items) {
         EXPECT_EQ(check.keys(), (std::vector<std::string>{"name", "level", "detail"}));
         names.push_back(check["name"].text);
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"agent", "key-file", "schedule-files", "engine-program",
-                                               "updater-program", "mailer-program", "engine-channel",
-                                               "etc-directory", "triggers", "zone"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"install-directory", "agent", "key-file", "schedule-files",
+                                               "engine-program", "updater-program", "mailer-program",
+                                               "engine-channel", "etc-directory", "triggers", "zone"}));
     // The zone the agent would take from the same environment.
     const char* tz = std::getenv("TZ");
     const std::string zone = tz != nullptr ? std::string("TZ=") + tz : "(/etc/localtime)";
     EXPECT_NE(doc["checks"].items.back()["detail"].text.find(zone), std::string::npos);
     EXPECT_EQ(doc["verdict"].text, "fail");  // no agent runs
     EXPECT_EQ(rc, 1);
+    // The program as it is started, then the command line the agent forms.
+    const std::string dir = installation.install.path();
+    EXPECT_EQ((*find_check(doc, "engine-program"))["detail"].text,
+              "present and startable: " + dir + "/omvar-backup.exe (command line: \"" + dir +
+                  "\\omvar-backup.exe\" background)");
+
+    // Found through the environment when no --install-dir is given, from anywhere.
+    rc = -1;
+    const std::string command = "cd / && OMVAR_INSTALL_DIR=" + shell_quote(dir) + " " +
+                                shell_quote(OMVAR_ZBS_BINARY) + " status --json >" +
+                                shell_quote(installation.scratch.file("out"));
+    EXPECT_EQ(run_shell(command), 1);
+    Json found;
+    ASSERT_TRUE(JsonReader::parse(read_file(installation.scratch.file("out")), &found));
+    EXPECT_EQ(found["install_dir"].text, dir);
+    EXPECT_EQ(found["install_dir_source"].text, "environment");
+    EXPECT_EQ((*find_check(found, "schedule-files"))["level"].text, "ok");
 }
 
-// A relative install directory means the same after the tool has entered it.
+// A relative install directory is taken from where the tool runs.
 TEST(ZbsStatus, ARelativeInstallDirectoryFindsThePrograms) {
     Installation installation;
     const std::string path = installation.install.path();

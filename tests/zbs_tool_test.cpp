@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "crypt_test_support.h"
+#include "tools/zbs/scan.h"
+#include "tools/zbs/zbs.h"
 
 namespace omvar::test {
 namespace {
@@ -84,7 +86,8 @@ TEST_F(ZbsToolTest, EncryptCreatesTheKeyLikeTheAgentAndOpensslReadsTheResult) {
     ToolRun run = zbs({"encrypt", "job.txt", "job.zbs", "--install-dir", install.path()});
     ASSERT_EQ(run.rc, 0) << run.err;
     EXPECT_TRUE(run.out.empty());
-    EXPECT_NE(run.err.find("created a new key file"), std::string::npos);
+    // A first install has no earlier key whose files could be lost.
+    EXPECT_EQ(run.err, "omvar-zbs: created a new key file " + key_path() + "\n");
 
     struct stat st {};
     ASSERT_EQ(stat(key_path().c_str(), &st), 0);
@@ -101,6 +104,14 @@ TEST_F(ZbsToolTest, EncryptCreatesTheKeyLikeTheAgentAndOpensslReadsTheResult) {
     EXPECT_EQ(run.rc, 0) << run.err;
     EXPECT_EQ(run.out, plain);
     EXPECT_TRUE(run.err.empty()) << "the key exists now: " << run.err;
+
+    // With schedule files waiting, a new key leaves them undecryptable: say so.
+    write_file(install.file("etc/old.zbs"), read_file(scratch.file("job.zbs")));
+    ASSERT_EQ(unlink(key_path().c_str()), 0);
+    run = zbs({"encrypt", "job.txt", "again.zbs", "--install-dir", install.path()});
+    EXPECT_EQ(run.rc, 0) << run.err;
+    EXPECT_NE(run.err.find("files encrypted under an earlier key no longer decrypt"), std::string::npos)
+        << run.err;
 }
 
 TEST_F(ZbsToolTest, DecryptReadsOpensslFilesAndRejectsOtherKeys) {
@@ -170,7 +181,10 @@ TEST_F(ZbsToolTest, KeyProblemsAreUsageErrors) {
     schedule_file("job.zbs", "# Omvar Backup Schedule\nschedule=* * * * *\n", std::string(32, 'k'));
     ToolRun run = zbs({"check", "job.zbs", "--install-dir", install.file("absent")});
     EXPECT_EQ(run.rc, 2);
-    EXPECT_NE(run.err.find("cannot enter the install directory"), std::string::npos);
+    EXPECT_NE(run.err.find("cannot use the install directory " + install.file("absent") +
+                           ": No such file or directory (the install directory given with --install-dir)"),
+              std::string::npos)
+        << run.err;
 
     // Only encrypt makes a key file: check and decrypt report a missing one and leave it missing.
     for (const char* command : {"check", "decrypt"}) {
@@ -396,6 +410,59 @@ TEST_F(ZbsToolTest, UsageReadmeAndManualPageAgree) {
         EXPECT_EQ(readme[command], usage[command]) << command << " in README.md";
         EXPECT_EQ(manual[command], usage[command]) << command << " in omvar-zbs.1.scd";
     }
+}
+
+// Without --install-dir: the environment, then the service's environment file
+// (read as systemd reads it), then the current directory.
+TEST(ZbsInstallDir, EnvironmentThenEnvironmentFileThenCurrentDirectory) {
+    struct Case {
+        const char* file_text;
+        bool found;
+        const char* value;
+    };
+    const Case cases[] = {
+        {"# comment\nOMVAR_INSTALL_DIR=/opt/omvar\n", true, "/opt/omvar"},
+        {"  OMVAR_INSTALL_DIR = \"/srv/omvar b\"  \r\n", true, "/srv/omvar b"},
+        {"OMVAR_INSTALL_DIR=/a\nOMVAR_INSTALL_DIR='/b'", true, "/b"},
+        {"#OMVAR_INSTALL_DIR=/a\nOTHER_OMVAR_INSTALL_DIR=/b\nOMVAR_INSTALL_DIRX=/c\n", false, ""},
+        {"", false, ""},
+    };
+    for (const Case& c : cases) {
+        std::string value;
+        EXPECT_EQ(zbs::install_dir_in_environment_file(c.file_text, &value), c.found) << c.file_text;
+        EXPECT_EQ(value, c.value) << c.file_text;
+    }
+
+    TempDir dir;
+    write_file(dir.file("default"), "OMVAR_INSTALL_DIR=/from/file\n");
+    zbs::Options options;
+    zbs::find_install_dir("/from/env", dir.file("default").c_str(), &options);
+    EXPECT_EQ(options.install_dir, "/from/env");
+    EXPECT_EQ(options.install_dir_source, zbs::InstallDirSource::kEnvironment);
+    zbs::find_install_dir("", dir.file("default").c_str(), &options);
+    EXPECT_EQ(options.install_dir, "/from/file");
+    EXPECT_EQ(options.install_dir_source, zbs::InstallDirSource::kEnvironmentFile);
+    zbs::find_install_dir(nullptr, dir.file("absent").c_str(), &options);
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    EXPECT_EQ(options.install_dir, cwd);
+    EXPECT_EQ(options.install_dir_source, zbs::InstallDirSource::kCurrentDirectory);
+}
+
+// The tool reads an installation without moving its working directory, so
+// relative paths the user gave keep their meaning.
+TEST(ZbsInstallDir, ReadingAnInstallationLeavesTheWorkingDirectory) {
+    TempDir install;
+    mkdir(install.file("etc").c_str(), 0755);
+    write_file(install.file("etc/omvar.ak"), known_key_file_bytes());
+    char before[4096];
+    char after[4096];
+    ASSERT_NE(getcwd(before, sizeof before), nullptr);
+    zbs::ScanReport report;
+    EXPECT_EQ(zbs::scan_install(install.path(), 0, &report), zbs::kExitOk) << report.error;
+    EXPECT_EQ(report.key_state, "ok");
+    ASSERT_NE(getcwd(after, sizeof after), nullptr);
+    EXPECT_STREQ(before, after);
 }
 
 }  // namespace

@@ -60,7 +60,8 @@ void evaluate_schedule_file(const char* dir, const platform::DirEntry* entry, co
         return;
     }
     crypt::EncryptedStream stream;
-    if (crypt::estream_open_descriptor(&stream, fd) != 0) {
+    // The key file below the working directory, which start-up made the install directory.
+    if (crypt::estream_open_descriptor(&stream, fd, ".") != 0) {
         platform::file_close(fd);
         return;
     }

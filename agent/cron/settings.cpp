@@ -22,6 +22,18 @@ bool format_field(char* out, std::size_t size, const char* format, const char* i
 
 }  // namespace
 
+bool form_command_lines(const char* dir, AgentSettings* out) {
+    AgentSettings& s = *out;
+    // The command buffers are sized so that these cannot be cut; the check keeps
+    // it that way if the names ever grow.
+    return format_field(s.backup_cmd, sizeof s.backup_cmd, "\"%s\\omvar-backup.exe\" background", dir) &&
+           format_field(s.backup_dir, sizeof s.backup_dir, "%s", dir) &&
+           format_field(s.updater_cmd, sizeof s.updater_cmd, "\"%s\\omvar-update1.exe\"", dir) &&
+           format_field(s.updater_dir, sizeof s.updater_dir, "%s", dir) &&
+           format_field(s.mailer_cmd, sizeof s.mailer_cmd, "\"%s\\omvar-txmail.exe\"", dir) &&
+           format_field(s.mailer_dir, sizeof s.mailer_dir, "%s", dir);
+}
+
 int agent_init(const char* text) {
     // The launches read the settings' own buffers, whatever this call ends with.
     AgentSettings& s = agent_settings;
@@ -39,16 +51,7 @@ int agent_init(const char* text) {
         return 1;
     }
 
-    const char* dir = agent_settings.install_dir;
-    // The command buffers are sized so that these cannot be cut; the check keeps
-    // it that way if the names ever grow.
-    bool whole =
-        format_field(s.backup_cmd, sizeof s.backup_cmd, "\"%s\\omvar-backup.exe\" background", dir) &&
-        format_field(s.backup_dir, sizeof s.backup_dir, "%s", dir) &&
-        format_field(s.updater_cmd, sizeof s.updater_cmd, "\"%s\\omvar-update1.exe\"", dir) &&
-        format_field(s.updater_dir, sizeof s.updater_dir, "%s", dir) &&
-        format_field(s.mailer_cmd, sizeof s.mailer_cmd, "\"%s\\omvar-txmail.exe\"", dir) &&
-        format_field(s.mailer_dir, sizeof s.mailer_dir, "%s", dir);
+    bool whole = form_command_lines(agent_settings.install_dir, &s);
     if (!whole) {
         debug_log("%s:%d", kStartupSourcePath, kStartupLineTooLong);
         return 1;

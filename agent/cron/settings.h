@@ -29,4 +29,10 @@ extern AgentSettings agent_settings;
 // (each logged with its source location). Safe to call again.
 int agent_init(const char* text);
 
+// Fills the companion programs' command lines and working directories of *out
+// for install_dir (not out->install_dir itself), as the agent starts them. Touches
+// nothing else: the tool shows them without starting the agent. False when a
+// field would not fit.
+bool form_command_lines(const char* install_dir, AgentSettings* out);
+
 }  // namespace omvar::cron

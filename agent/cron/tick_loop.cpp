@@ -18,8 +18,8 @@ platform::PidFile pid_file;
 
 }  // namespace
 
-bool format_pid_file_path(char* out, std::size_t size) {
-    int n = std::snprintf(out, size, "%s/etc/omvarcrond.pid", agent_settings.install_dir);
+bool format_pid_file_path(const char* install_dir, char* out, std::size_t size) {
+    int n = std::snprintf(out, size, "%s/etc/omvarcrond.pid", install_dir);
     return n >= 0 && static_cast<std::size_t>(n) < size;
 }
 
@@ -35,7 +35,7 @@ platform::PidLock acquire_pid_file(int* holder_pid) {
         return platform::PidLock::kAcquired;
     }
     char path[kPidPathSize];
-    if (!format_pid_file_path(path, sizeof path)) {
+    if (!format_pid_file_path(agent_settings.install_dir, path, sizeof path)) {
         return platform::PidLock::kUnavailable;
     }
     return platform::pid_file_acquire(path, &pid_file, holder_pid);

@@ -32,7 +32,7 @@ void resync_clock();
 using base::kPidPathSize;
 
 // "<install_dir>/etc/omvarcrond.pid"; false if it does not fit in size bytes.
-bool format_pid_file_path(char* out, std::size_t size);
+bool format_pid_file_path(const char* install_dir, char* out, std::size_t size);
 
 // Takes the agent's pid file for the install directory (and, where the
 // platform locks it, the one-agent lock). The entry calls it before the loop

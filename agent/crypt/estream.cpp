@@ -57,8 +57,9 @@ const EVP_CIPHER* aes_256_cbc() {
     return cipher;
 }
 
-// The key and the cipher context for either direction; -1 when either cannot be had.
-int open_cipher(EncryptedStream* stream, int encrypt) {
+// The key of key_dir's key file and the cipher context for either direction;
+// -1 when either cannot be had.
+int open_cipher(EncryptedStream* stream, int encrypt, const char* key_dir) {
     if (crypto_library_init() != 0) {
         return -1;
     }
@@ -67,7 +68,7 @@ int open_cipher(EncryptedStream* stream, int encrypt) {
         return -1;
     }
     unsigned char key[kScheduleKeySize];
-    if (load_schedule_key(key) != 0) {
+    if (load_schedule_key(key_dir, key) != 0) {
         return -1;
     }
     // OpenSSL 3 keeps the context opaque: it lives from here to estream_close.
@@ -90,20 +91,20 @@ int open_cipher(EncryptedStream* stream, int encrypt) {
 
 }  // namespace
 
-int estream_open(EncryptedStream* stream, std::FILE* file, int encrypt) {
+int estream_open(EncryptedStream* stream, std::FILE* file, int encrypt, const char* key_dir) {
     std::memset(stream, 0, sizeof *stream);
     stream->fd = -1;
-    if (open_cipher(stream, encrypt) != 0) {
+    if (open_cipher(stream, encrypt, key_dir) != 0) {
         return -1;
     }
     stream->file = file;
     return 0;
 }
 
-int estream_open_descriptor(EncryptedStream* stream, int fd) {
+int estream_open_descriptor(EncryptedStream* stream, int fd, const char* key_dir) {
     std::memset(stream, 0, sizeof *stream);
     stream->fd = -1;
-    if (open_cipher(stream, 0) != 0) {
+    if (open_cipher(stream, 0, key_dir) != 0) {
         return -1;
     }
     stream->fd = fd;

@@ -28,13 +28,13 @@ struct EncryptedStream {
     std::int32_t final_ok;
 };
 
-// 0, or -1 when the schedule key cannot be had (the record then needs no close).
-// encrypt 0 reads the file, 1 writes it.
-int estream_open(EncryptedStream* stream, std::FILE* file, int encrypt);
+// 0, or -1 when the schedule key of key_dir's key file cannot be had (the record
+// then needs no close). encrypt 0 reads the file, 1 writes it.
+int estream_open(EncryptedStream* stream, std::FILE* file, int encrypt, const char* key_dir);
 // Reads the descriptor fd (open, as the platform's file_open_regular gives it)
 // straight into the cipher: one read per chunk and nothing else. 0 or -1, as
 // estream_open; the caller closes fd after estream_close.
-int estream_open_descriptor(EncryptedStream* stream, int fd);
+int estream_open_descriptor(EncryptedStream* stream, int fd, const char* key_dir);
 // Like fgets over the decrypted bytes: buf, or nullptr at the end of the data.
 char* estream_gets(EncryptedStream* stream, char* buf, int size);
 // Releases the cipher state (0, or -1 if the library failed to); the file stays open.

@@ -4,8 +4,10 @@
 #include <openssl/rand.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
+#include "agent/base/sizes.h"
 #include "agent/crypt/crypto_init.h"
 #include "agent/platform/platform.h"
 
@@ -13,7 +15,15 @@ namespace omvar::crypt {
 
 const char kKeyFilePath[] = "etc/omvar.ak";
 
+bool format_key_file_path(const char* dir, char* out, std::size_t size) {
+    int n = std::snprintf(out, size, "%s/%s", dir, kKeyFilePath);
+    return n >= 0 && static_cast<std::size_t>(n) < size;
+}
+
 namespace {
+
+// Room for any install directory the agent accepts, "/" and the file's name.
+constexpr std::size_t kKeyPathSize = base::kPathSize + sizeof "/etc/omvar.ak";
 
 // The table must stay inside a freshly created key file and its windows apart.
 constexpr bool windows_are_sound() {
@@ -36,10 +46,11 @@ static_assert(kKeyWindowCount * kKeyWindowSize == kScheduleKeySize, "the windows
 
 unsigned char cached_key[kScheduleKeySize];
 bool key_cached = false;
+char cached_dir[kKeyPathSize];  // whose key file the cached key came from
 
 // Assembles the key into out; 0 or -1. Nothing is cached on failure.
-int read_key_windows(unsigned char* out) {
-    int fd = platform::file_open_read(kKeyFilePath);
+int read_key_windows(const char* path, unsigned char* out) {
+    int fd = platform::file_open_read(path);
     if (fd < 0) {
         return -1;
     }
@@ -76,12 +87,13 @@ int write_all(int fd, const void* data, long length) {
     return static_cast<int>(total);
 }
 
-int create_key_file() {
+int create_key_file(const char* dir) {
+    char path[kKeyPathSize];
     // Before the file exists: a library that cannot start must not leave an empty one.
-    if (crypto_library_init() != 0) {
+    if (!format_key_file_path(dir, path, sizeof path) || crypto_library_init() != 0) {
         return -1;
     }
-    int fd = platform::file_create_exclusive(kKeyFilePath);
+    int fd = platform::file_create_exclusive(path);
     if (fd < 0) {
         return -1;
     }
@@ -94,7 +106,7 @@ int create_key_file() {
     OPENSSL_cleanse(bytes, sizeof bytes);
     platform::file_close(fd);
     if (!written) {
-        platform::delete_file(kKeyFilePath);
+        platform::delete_file(path);
         return -1;
     }
     return 0;
@@ -102,20 +114,26 @@ int create_key_file() {
 
 namespace {
 
-int load_key(unsigned char* key_out, bool may_create) {
-    if (!key_cached) {
-        platform::FileStatus status = platform::file_status(kKeyFilePath);
+int load_key(const char* dir, unsigned char* key_out, bool may_create) {
+    if (!key_cached || std::strcmp(cached_dir, dir) != 0) {
+        char path[kKeyPathSize];
+        if (!format_key_file_path(dir, path, sizeof path)) {
+            return -1;
+        }
+        platform::FileStatus status = platform::file_status(path);
         if (status == platform::FileStatus::kMissing && may_create) {
-            if (create_key_file() != 0) {
+            if (create_key_file(dir) != 0) {
                 return -1;
             }
         } else if (status != platform::FileStatus::kExists) {
             return -1;
         }
         unsigned char key[kScheduleKeySize];
-        int result = read_key_windows(key);
+        int result = read_key_windows(path, key);
         if (result == 0) {
+            // The path fitted, so the directory text does too.
             std::memcpy(cached_key, key, sizeof cached_key);
+            std::snprintf(cached_dir, sizeof cached_dir, "%s", dir);
             key_cached = true;
         }
         OPENSSL_cleanse(key, sizeof key);
@@ -129,9 +147,11 @@ int load_key(unsigned char* key_out, bool may_create) {
 
 }  // namespace
 
-int load_schedule_key(unsigned char* key_out) { return load_key(key_out, true); }
+int load_schedule_key(const char* dir, unsigned char* key_out) { return load_key(dir, key_out, true); }
 
-int read_existing_schedule_key(unsigned char* key_out) { return load_key(key_out, false); }
+int read_existing_schedule_key(const char* dir, unsigned char* key_out) {
+    return load_key(dir, key_out, false);
+}
 
 void reset_schedule_key_cache() {
     OPENSSL_cleanse(cached_key, sizeof cached_key);

@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::FILE* file = std::fopen(path, "rb");
     FUZZ_CHECK(file != nullptr);
     omvar::crypt::EncryptedStream stream;
-    FUZZ_CHECK(omvar::crypt::estream_open(&stream, file, 0) == 0);
+    FUZZ_CHECK(omvar::crypt::estream_open(&stream, file, 0, ".") == 0);
 
     std::size_t handed_out = 0;
     bool ended = false;

@@ -75,7 +75,7 @@ bool encrypt_to(const char* path, const std::string& plain) {
         return false;
     }
     omvar::crypt::EncryptedStream stream;
-    bool ok = omvar::crypt::estream_open(&stream, out, 1) == 0 &&
+    bool ok = omvar::crypt::estream_open(&stream, out, 1, ".") == 0 &&
               omvar::crypt::estream_write(&stream, plain.data(), static_cast<long>(plain.size())) == 0 &&
               omvar::crypt::estream_finish(&stream) == 0;
     omvar::crypt::estream_close(&stream);

@@ -211,7 +211,7 @@ TEST_F(Win32Files, KeyFileIsCreatedOnceAndReadThroughDescriptors) {
     ASSERT_EQ(cron::agent_init(install_.c_str()), 0);
     EXPECT_EQ(platform::file_status(crypt::kKeyFilePath), platform::FileStatus::kMissing);
     unsigned char key[crypt::kScheduleKeySize];
-    ASSERT_EQ(crypt::load_schedule_key(key), 0);
+    ASSERT_EQ(crypt::load_schedule_key(".", key), 0);
     const std::string bytes = test::read_file(etc_ + "\\omvar.ak");
     ASSERT_EQ(bytes.size(), crypt::kKeyFileSize) << "binary mode: no byte added or lost";
     for (int i = 0; i < crypt::kKeyWindowCount; ++i) {

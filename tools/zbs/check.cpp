@@ -16,7 +16,7 @@ int run_check(const Options& options) {
     }
     std::string expression;
     std::string reason;
-    result = read_schedule_expression(path, &expression, &reason);
+    result = read_schedule_expression(options.install_dir, path, &expression, &reason);
     if (result == kExitInvalid) {
         std::printf("%s: not a schedule file: %s\n", path.c_str(), reason.c_str());
         return result;

@@ -111,18 +111,52 @@ std::string format_local_minute(platform::Seconds t) {
     return text;
 }
 
-int enter_install_dir(const Options& options) {
-    if (platform::change_directory(options.install_dir.c_str()) != 0) {
-        return fail(kExitUsage, "cannot enter the install directory %s", options.install_dir.c_str());
+std::string key_file_path(const Options& options) { return options.install_dir + "/" + crypt::kKeyFilePath; }
+
+namespace {
+
+// True when the etc directory holds a .zbs entry: files that a new key would
+// leave undecryptable.
+bool has_schedule_files(const std::string& install_dir) {
+    const std::string etc = install_dir + "/etc";
+    platform::DirSearch search{};
+    platform::DirEntry entry{};
+    if (platform::dir_first(etc.c_str(), ".zbs", &search, &entry) != 0) {
+        return false;
     }
-    return kExitOk;
+    bool found = false;
+    do {
+        found = base::has_extension(entry.name, ".zbs");
+    } while (!found && platform::dir_next(&search, &entry) == 0);
+    platform::dir_close(&search);
+    return found;
 }
 
-int require_key(const Options& options, bool may_create) {
-    const std::string key_path = options.install_dir + "/" + crypt::kKeyFilePath;
-    platform::FileStatus before = platform::file_status(crypt::kKeyFilePath);
+}  // namespace
+
+int prepare_key(const Options& options, bool may_create) {
+    const std::string key_path = key_file_path(options);
+    const char* dir = options.install_dir.c_str();
+    char reason[256] = {};
+    if (options.install_dir.size() >= base::kPathSize) {
+        return fail(kExitUsage, "%s",
+                    install_dir_problem(
+                        options, "the install directory's path is 1024 bytes or longer: the agent refuses it")
+                        .c_str());
+    }
+    if (platform::path_info(dir, reason, sizeof reason).kind != platform::PathKind::kDirectory) {
+        const std::string why = *reason != '\0' ? reason : "not a directory";
+        return fail(kExitUsage, "%s",
+                    install_dir_problem(options, "cannot use the install directory " +
+                                                     shown(options.install_dir) + ": " + why)
+                        .c_str());
+    }
+    platform::FileStatus before = platform::file_status(key_path.c_str());
+    // Asked before the key file is made: encrypt is about to write one more.
+    const bool had_schedule_files = before == platform::FileStatus::kMissing && has_schedule_files(dir);
     unsigned char key[crypt::kScheduleKeySize];
-    int result = may_create ? crypt::load_schedule_key(key) : crypt::read_existing_schedule_key(key);
+    int result =
+        may_create ? crypt::load_schedule_key(dir, key) : crypt::read_existing_schedule_key(dir, key);
     std::memset(key, 0, sizeof key);
     if (result != 0) {
         if (before == platform::FileStatus::kMissing && !may_create) {
@@ -139,25 +173,23 @@ int require_key(const Options& options, bool may_create) {
             "bytes)",
             key_path.c_str(), crypt::kKeyFileMinLength);
     }
-    if (before == platform::FileStatus::kMissing) {
+    if (before == platform::FileStatus::kMissing && had_schedule_files) {
         fail(kExitOk, "created a new key file %s; files encrypted under an earlier key no longer decrypt",
              key_path.c_str());
+    } else if (before == platform::FileStatus::kMissing) {
+        fail(kExitOk, "created a new key file %s", key_path.c_str());
     }
     return kExitOk;
 }
 
-int prepare_key(const Options& options, bool may_create) {
-    int result = enter_install_dir(options);
-    return result == kExitOk ? require_key(options, may_create) : result;
-}
-
-int open_schedule_stream(const std::string& path, std::FILE** file, crypt::EncryptedStream* stream) {
+int open_schedule_stream(const std::string& key_dir, const std::string& path, std::FILE** file,
+                         crypt::EncryptedStream* stream) {
     *file = platform::open_regular_file(path.c_str());
     if (*file == nullptr) {
         return fail(kExitUsage, "cannot open %s (missing, not a regular file, or no permission)",
                     path.c_str());
     }
-    if (crypt::estream_open(stream, *file, 0) != 0) {
+    if (crypt::estream_open(stream, *file, 0, key_dir.c_str()) != 0) {
         std::fclose(*file);
         *file = nullptr;
         return fail(kExitUsage, "the schedule key cannot be had");
@@ -165,10 +197,11 @@ int open_schedule_stream(const std::string& path, std::FILE** file, crypt::Encry
     return kExitOk;
 }
 
-int read_schedule_expression(const std::string& path, std::string* expression, std::string* reason) {
+int read_schedule_expression(const std::string& key_dir, const std::string& path, std::string* expression,
+                             std::string* reason) {
     std::FILE* file = nullptr;
     crypt::EncryptedStream stream;
-    int opened = open_schedule_stream(path, &file, &stream);
+    int opened = open_schedule_stream(key_dir, path, &file, &stream);
     if (opened != kExitOk) {
         return opened;
     }

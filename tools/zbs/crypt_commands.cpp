@@ -11,9 +11,9 @@ namespace omvar::zbs {
 namespace {
 
 // Encrypts everything of plain into out; false on a read or write failure.
-bool encrypt_into(std::FILE* plain, std::FILE* out) {
+bool encrypt_into(const std::string& key_dir, std::FILE* plain, std::FILE* out) {
     crypt::EncryptedStream stream;
-    if (crypt::estream_open(&stream, out, 1) != 0) {
+    if (crypt::estream_open(&stream, out, 1, key_dir.c_str()) != 0) {
         return false;
     }
     unsigned char buffer[4096];
@@ -60,7 +60,7 @@ int run_encrypt(const Options& options) {
         std::fclose(plain);
         return fail(kExitUsage, "cannot create %s (exists already, or no permission)", temp_path.c_str());
     }
-    bool ok = encrypt_into(plain, out);
+    bool ok = encrypt_into(options.install_dir, plain, out);
     ok = (std::fclose(out) == 0) && ok;
     std::fclose(plain);
     if (ok) {
@@ -73,7 +73,7 @@ int run_encrypt(const Options& options) {
 
     std::string expression;
     std::string reason;
-    if (read_schedule_expression(out_path, &expression, &reason) == kExitInvalid) {
+    if (read_schedule_expression(options.install_dir, out_path, &expression, &reason) == kExitInvalid) {
         fail(kExitOk,
              "warning: the agent will not act on %s: the header is missing or no \"schedule=\" line follows",
              out_path.c_str());
@@ -96,7 +96,7 @@ int run_decrypt(const Options& options) {
     }
     std::FILE* file = nullptr;
     crypt::EncryptedStream stream;
-    int opened = open_schedule_stream(path, &file, &stream);
+    int opened = open_schedule_stream(options.install_dir, path, &file, &stream);
     if (opened != kExitOk) {
         return opened;
     }

@@ -99,8 +99,12 @@ std::string warnings_json(const std::vector<Warning>& warnings) {
     for (std::size_t i = 0; i < warnings.size(); ++i) {
         const Warning& w = warnings[i];
         out += (i == 0 ? "" : ",");
-        out += "{\"field\":" + json_string_or_null(w.field) + ",\"item\":" + json_string_or_null(w.item) +
-               ",\"message\":" + json_string(w.message) + "}";
+        // "field" names the first field concerned, "fields" all of them.
+        std::string fields = "[";
+        fields += w.field.empty() ? "" : json_string(w.field);
+        fields += w.second_field.empty() ? "" : "," + json_string(w.second_field);
+        out += "{\"field\":" + json_string_or_null(w.field) + ",\"fields\":" + fields +
+               "],\"item\":" + json_string_or_null(w.item) + ",\"message\":" + json_string(w.message) + "}";
     }
     return out + "]";
 }

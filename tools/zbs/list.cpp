@@ -37,8 +37,9 @@ std::string json_names(const std::vector<std::string>& names, std::size_t limit)
     return out + "]";
 }
 
-void print_json(const ScanReport& report) {
-    std::string out = "{\"install_dir\":" + json_string(report.install_dir) +
+void print_json(const Options& options, const ScanReport& report) {
+    std::string out = "{\"install_dir\":" + json_string(report.install_dir) + ",\"install_dir_source\":" +
+                      json_string(install_dir_source_name(options.install_dir_source)) +
                       ",\"from\":" + json_string(format_local_minute(report.start)) +
                       ",\"key\":{\"state\":" + json_string(report.key_state) + "},\"schedules\":[";
     for (std::size_t i = 0; i < report.rows.size(); ++i) {
@@ -67,8 +68,9 @@ void print_names(const char* heading, const std::vector<std::string>& names) {
     }
 }
 
-void print_text(const ScanReport& report) {
-    std::printf("install directory: %s\n", shown(report.install_dir).c_str());
+void print_text(const Options& options, const ScanReport& report) {
+    std::printf("install directory: %s (from %s)\n", shown(report.install_dir).c_str(),
+                install_dir_source_text(options).c_str());
     std::printf("from: %s\n", format_local_minute(report.start).c_str());
     std::printf("key: %s%s%s\n", report.key_state.c_str(), report.key_reason.empty() ? "" : ": ",
                 report.key_reason.c_str());
@@ -115,12 +117,20 @@ int run_list(const Options& options) {
     ScanReport report;
     int result = scan_install(options.install_dir, start, &report);
     if (result != kExitOk) {
-        return result;
+        const std::string problem = install_dir_problem(options, report.error);
+        if (options.json) {
+            std::printf("{\"install_dir\":%s,\"install_dir_source\":%s,\"error\":%s}\n",
+                        json_string(report.install_dir).c_str(),
+                        json_string(install_dir_source_name(options.install_dir_source)).c_str(),
+                        json_string(problem).c_str());
+            std::fflush(stdout);
+        }
+        return fail(result, "%s", problem.c_str());
     }
     if (options.json) {
-        print_json(report);
+        print_json(options, report);
     } else {
-        print_text(report);
+        print_text(options, report);
     }
     if (std::fflush(stdout) != 0) {
         return fail(kExitUsage, "cannot write to standard output");

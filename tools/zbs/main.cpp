@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "tools/zbs/zbs.h"
@@ -38,8 +37,11 @@ constexpr char kUsage[] =
     "                                 names it), each with the time it came, until Ctrl-C; on\n"
     "                                 Linux it names the journal command that shows them\n"
     "\n"
-    "  --install-dir DIR   the product's install directory (default: the current directory);\n"
-    "                      the key is DIR/etc/omvar.ak; only encrypt creates a missing one\n"
+    "  --install-dir DIR   the product's install directory; the key is DIR/etc/omvar.ak, and\n"
+    "                      only encrypt creates a missing one. Default: the installed agent's\n"
+    "                      (OMVAR_INSTALL_DIR in the environment, else in the service's\n"
+    "                      environment file; on Windows the registered service's arguments),\n"
+    "                      else the current directory\n"
     "  TIME                local time \"YYYY-MM-DD HH:MM\"\n"
     "  --json              one JSON document (list, status, explain)\n"
     "  --help, --version\n"
@@ -228,20 +230,12 @@ int main(int argc, char** argv) {
     if (result != kExitOk) {
         return result;
     }
-    // The commands enter the install directory; paths given relative to where the
-    // user stands must keep meaning what they meant.
-    std::error_code error;
-    bool next_on_expression =
-        (options.command == "next" || options.command == "explain") &&
-        omvar::platform::file_status(options.args[0].c_str()) != omvar::platform::FileStatus::kExists;
-    if (!next_on_expression) {
-        for (int i = 0; i < options.arg_count; ++i) {
-            std::filesystem::path absolute = std::filesystem::absolute(options.args[i], error);
-            if (error) {
-                return fail(kExitUsage, "cannot resolve the path %s", options.args[i].c_str());
-            }
-            options.args[i] = absolute.string();
-        }
+    if (options.install_dir.empty()) {
+#ifdef OMVAR_DEFAULT_FILE
+        find_install_dir(std::getenv("OMVAR_INSTALL_DIR"), OMVAR_DEFAULT_FILE, &options);
+#else
+        find_install_dir(nullptr, nullptr, &options);
+#endif
     }
     return command->run(options);
 }

@@ -20,7 +20,7 @@ int expression_argument(const Options& options, std::string* expression) {
             return result;
         }
         std::string reason;
-        result = read_schedule_expression(path, expression, &reason);
+        result = read_schedule_expression(options.install_dir, path, expression, &reason);
         if (result == kExitInvalid) {
             return fail(result, "%s: not a schedule file: %s", path.c_str(), reason.c_str());
         }

@@ -252,7 +252,8 @@ std::string describe(const ExpressionRead& read) {
 std::string warning_text(const Warning& warning) {
     std::string out;
     if (!warning.field.empty()) {
-        out = warning.field + (warning.item.empty() ? "" : " \"" + warning.item + "\"") + ": ";
+        out = warning.field + (warning.second_field.empty() ? "" : " and " + warning.second_field) +
+              (warning.item.empty() ? "" : " \"" + warning.item + "\"") + ": ";
     } else if (!warning.item.empty()) {
         out = "\"" + warning.item + "\": ";
     }

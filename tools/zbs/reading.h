@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "agent/cron/schedule.h"
@@ -46,12 +47,19 @@ std::string reads_as_text(const ItemRead& item);
 std::string describe(const ExpressionRead& read);
 
 struct Warning {
+    Warning(std::string field_name, std::string item_text, std::string message_text,
+            std::string second_field_name = "")
+        : field(std::move(field_name)),
+          item(std::move(item_text)),
+          message(std::move(message_text)),
+          second_field(std::move(second_field_name)) {}
     std::string field;  // "" when the warning is about the whole expression
     std::string item;   // "" when it names no item
     std::string message;
+    std::string second_field;  // a time of day concerns minute and hour
 };
 
-// One line: `day "Monday": message`, or the message alone.
+// One line: `day "Monday": message`, `minute and hour: message`, or the message alone.
 std::string warning_text(const Warning& warning);
 
 // What the text alone tells; from_year decides which years are past.

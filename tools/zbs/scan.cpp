@@ -17,14 +17,15 @@ namespace {
 void read_key_state(ScanReport* report) {
     unsigned char key[crypt::kScheduleKeySize];
     crypt::reset_schedule_key_cache();
-    int result = crypt::read_existing_schedule_key(key);
+    int result = crypt::read_existing_schedule_key(report->install_dir.c_str(), key);
     std::memset(key, 0, sizeof key);
     if (result == 0) {
         report->key_state = "ok";
         return;
     }
     char reason[256] = {};
-    platform::PathInfo info = platform::path_info(crypt::kKeyFilePath, reason, sizeof reason);
+    const std::string key_path = report->install_dir + "/" + crypt::kKeyFilePath;
+    platform::PathInfo info = platform::path_info(key_path.c_str(), reason, sizeof reason);
     if (info.kind == platform::PathKind::kMissing) {
         report->key_state = "missing";
         report->key_reason = std::string("no key file: ") + kNoKeyFileConsequence;
@@ -44,7 +45,7 @@ void read_key_state(ScanReport* report) {
     }
 }
 
-void read_schedule(const std::string& path, ScheduleRow* row) {
+void read_schedule(const std::string& key_dir, const std::string& path, ScheduleRow* row) {
     std::FILE* file = platform::open_regular_file(path.c_str());
     if (file == nullptr) {
         row->state = "unreadable";
@@ -52,7 +53,7 @@ void read_schedule(const std::string& path, ScheduleRow* row) {
         return;
     }
     crypt::EncryptedStream stream;
-    if (crypt::estream_open(&stream, file, 0) != 0) {
+    if (crypt::estream_open(&stream, file, 0, key_dir.c_str()) != 0) {
         std::fclose(file);
         row->state = "no-key";
         row->reason = "the schedule key cannot be had";
@@ -83,7 +84,7 @@ ScheduleRow classify(const ScanReport& report, const platform::DirEntry& entry, 
         row.reason = "a directory (or a link to one) is never opened";
         return row;
     }
-    const std::string path = std::string("etc/") + entry.name;
+    const std::string path = report.scan_dir + "/" + entry.name;
     char reason[256] = {};
     platform::PathInfo info = platform::path_info(path.c_str(), reason, sizeof reason);
     switch (info.kind) {
@@ -112,7 +113,7 @@ ScheduleRow classify(const ScanReport& report, const platform::DirEntry& entry, 
         row.reason = report.key_reason;
         return row;
     }
-    read_schedule(path, &row);
+    read_schedule(report.install_dir, path, &row);
     if (row.state != "ok") {
         return row;
     }
@@ -131,10 +132,8 @@ int scan_install(const std::string& install_dir, platform::Seconds start, ScanRe
     report->scan_dir = install_dir + "/etc";
     report->start = start;
     if (install_dir.size() >= base::kPathSize) {
-        return fail(kExitUsage, "the install directory's path is 1024 bytes or longer: the agent refuses it");
-    }
-    if (platform::change_directory(install_dir.c_str()) != 0) {
-        return fail(kExitUsage, "cannot enter the install directory %s", shown(install_dir).c_str());
+        report->error = "the install directory's path is 1024 bytes or longer: the agent refuses it";
+        return kExitUsage;
     }
     read_key_state(report);
     const Zone zone = zone_around(start);
@@ -142,10 +141,16 @@ int scan_install(const std::string& install_dir, platform::Seconds start, ScanRe
         const ExpressionRead updater = read_expression(cron::kUpdaterSchedule);
         report->has_updater_next = next_due(due_sets(updater), zone, start, &report->updater_next);
     }
+    char reason[256] = {};
+    if (!platform::directory_listable(report->scan_dir.c_str(), reason, sizeof reason)) {
+        report->error = "cannot list " + shown(report->scan_dir) + ": " + reason;
+        return kExitUsage;
+    }
     platform::DirSearch search{};
     platform::DirEntry entry{};
-    if (platform::dir_first("etc", nullptr, &search, &entry) != 0) {
-        return fail(kExitUsage, "cannot list %s", shown(report->scan_dir).c_str());
+    if (platform::dir_first(report->scan_dir.c_str(), nullptr, &search, &entry) != 0) {
+        report->error = "cannot list " + shown(report->scan_dir);
+        return kExitUsage;
     }
     do {
         if (base::has_extension(entry.name, ".zbs")) {

@@ -36,10 +36,11 @@ struct ScanReport {
     std::vector<std::string> trigger_too_long;  // their paths do not fit: never handled
     platform::Seconds updater_next = 0;
     bool has_updater_next = false;
+    std::string error;  // why the directory could not be read, with kExitUsage
 };
 
-// Enters the install directory (the agent's key path is relative to it) and
-// reads it. kExitOk, or kExitUsage after a message when it cannot be read.
+// Reads the install directory without changing anything, the working directory
+// included. kExitOk, or kExitUsage with report->error when it cannot be read.
 int scan_install(const std::string& install_dir, platform::Seconds start, ScanReport* report);
 
 }  // namespace omvar::zbs

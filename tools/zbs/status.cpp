@@ -54,6 +54,9 @@ Finding agent_finding(const char* pid_path) {
 }
 
 Finding key_finding(const ScanReport& report) {
+    if (report.key_state.empty()) {
+        return {"key-file", "fail", "not checked: " + report.error};
+    }
     if (report.key_state == "missing") {
         return {"key-file", report.rows.empty() ? "warn" : "fail", report.key_reason};
     }
@@ -61,7 +64,8 @@ Finding key_finding(const ScanReport& report) {
         return {"key-file", "fail", report.key_reason};
     }
     char reason[256] = {};
-    platform::PathInfo info = platform::path_info(crypt::kKeyFilePath, reason, sizeof reason);
+    const std::string key_path = report.install_dir + "/" + crypt::kKeyFilePath;
+    platform::PathInfo info = platform::path_info(key_path.c_str(), reason, sizeof reason);
     if (info.permissions_known && info.others_may_access) {
         return {"key-file", "warn", "usable, but readable by others: its permissions should be owner-only"};
     }
@@ -69,6 +73,9 @@ Finding key_finding(const ScanReport& report) {
 }
 
 Finding schedules_finding(const ScanReport& report) {
+    if (!report.error.empty()) {
+        return {"schedule-files", "fail", "not checked: " + report.error};
+    }
     std::size_t ok = 0;
     std::string failing;
     std::string never;
@@ -91,12 +98,19 @@ Finding schedules_finding(const ScanReport& report) {
     return {"schedule-files", !failing.empty() ? "fail" : (never.empty() ? "ok" : "warn"), detail};
 }
 
+// The program as it is started, then the command line the agent forms (on Linux
+// the two differ in their separators).
 Finding program_finding(const char* name, const char* command_line, const char* level_if_not) {
     char reason[256] = {};
-    if (platform::program_startable(command_line, reason, sizeof reason)) {
-        return {name, "ok", std::string("present and startable: ") + shown(command_line)};
+    char program[cron::kCommandSize] = {};
+    const bool startable =
+        platform::program_startable(command_line, program, sizeof program, reason, sizeof reason);
+    const std::string shown_program =
+        shown(*program != '\0' ? program : command_line) + " (command line: " + shown(command_line) + ")";
+    if (startable) {
+        return {name, "ok", "present and startable: " + shown_program};
     }
-    std::string detail = std::string("cannot be started: ") + shown(command_line) + ": " + reason;
+    std::string detail = "cannot be started: " + shown_program + ": " + reason;
     if (std::string(name) == "engine-program") {
         detail += "; no backup can start while the engine is not running";
     }
@@ -127,8 +141,8 @@ Finding channel_finding(const char* pid_path) {
                 std::to_string(agent_user) + ": the agent refuses to write to it"};
 }
 
-Finding etc_finding() {
-    if (platform::directory_writable("etc")) {
+Finding etc_finding(const ScanReport& report) {
+    if (platform::directory_writable(report.scan_dir.c_str())) {
         return {"etc-directory", "ok", "exists and is writable: triggers can be deleted, the key file made"};
     }
     return {"etc-directory", "fail",
@@ -136,6 +150,9 @@ Finding etc_finding() {
 }
 
 Finding triggers_finding(const ScanReport& report) {
+    if (!report.error.empty()) {
+        return {"triggers", "fail", "not checked: " + report.error};
+    }
     std::string detail = std::to_string(report.triggers.size()) + " waiting";
     for (std::size_t i = 0; i < report.triggers.size(); ++i) {
         detail += (i == 0 ? ": " : ", ") + shown(report.triggers[i]);
@@ -167,34 +184,44 @@ Finding zone_finding() {
             std::string("the next minute tick converts in ") + shown(zone) + ", local time now " + now};
 }
 
+Finding install_dir_finding(const Options& options, const ScanReport& report) {
+    if (!report.error.empty()) {
+        return {"install-directory", "fail", install_dir_problem(options, report.error)};
+    }
+    return {"install-directory", "ok",
+            shown(report.install_dir) + " (from " + install_dir_source_text(options) + ")"};
+}
+
 }  // namespace
 
 int run_status(const Options& options) {
-    // Resolved before the scan enters the directory: a relative one would no longer be found.
+    // The tool never changes its working directory; the agent is started with
+    // an absolute install directory, so its command lines are formed from one.
     std::error_code error;
-    const std::string install_dir = std::filesystem::absolute(options.install_dir, error).string();
+    std::string install_dir = std::filesystem::absolute(options.install_dir, error).string();
+    if (error) {
+        install_dir = options.install_dir;
+    }
     ScanReport report;
-    int result = scan_install(options.install_dir, first_boundary(platform::clock_now()), &report);
-    if (result != kExitOk) {
-        return result;
-    }
-    // The agent's own settings give the companion programs' command lines.
+    // A directory that cannot be read is one failed check; the others still run.
+    scan_install(options.install_dir, first_boundary(platform::clock_now()), &report);
+    static cron::AgentSettings settings;
+    const bool formed = cron::form_command_lines(install_dir.c_str(), &settings);
     char pid_path[cron::kPidPathSize];
-    result = error ? fail(kExitUsage, "cannot resolve the path %s", shown(options.install_dir).c_str())
-                   : take_agent_settings(install_dir, pid_path);
-    if (result != kExitOk) {
-        return result;
+    if (!formed || !cron::format_pid_file_path(install_dir.c_str(), pid_path, sizeof pid_path)) {
+        return fail(kExitUsage, "the install directory %s is too long for the agent",
+                    shown(install_dir).c_str());
     }
-    const cron::AgentSettings& s = cron::agent_settings;
     std::vector<Finding> findings = {
+        install_dir_finding(options, report),
         agent_finding(pid_path),
         key_finding(report),
         schedules_finding(report),
-        program_finding("engine-program", s.backup_cmd, "fail"),
-        program_finding("updater-program", s.updater_cmd, "warn"),
-        program_finding("mailer-program", s.mailer_cmd, "warn"),
+        program_finding("engine-program", settings.backup_cmd, "fail"),
+        program_finding("updater-program", settings.updater_cmd, "warn"),
+        program_finding("mailer-program", settings.mailer_cmd, "warn"),
         channel_finding(pid_path),
-        etc_finding(),
+        etc_finding(report),
         triggers_finding(report),
         zone_finding(),
     };
@@ -209,7 +236,8 @@ int run_status(const Options& options) {
         }
     }
     if (options.json) {
-        std::string out = "{\"checks\":[";
+        std::string out = "{\"install_dir\":" + json_string(install_dir) + ",\"install_dir_source\":" +
+                          json_string(install_dir_source_name(options.install_dir_source)) + ",\"checks\":[";
         for (std::size_t i = 0; i < findings.size(); ++i) {
             out += (i == 0 ? "" : ",");
             out += "{\"name\":" + json_string(findings[i].name) +

@@ -335,13 +335,13 @@ std::vector<Warning> daylight_saving_warnings(const std::string& expression, con
         message += ": " + minutes(list);
         message += list.size() == 1 ? " does" : " do";
         message += " not exist in " + zone_text;
-        out.push_back({"", "", message});
+        out.push_back({"minute", "", message, "hour"});
     }
     for (const auto& [date, list] : doubled) {
         std::string message = "runs twice on " + date;
         message += ": " + minutes(list);
         message += list.size() == 1 ? " comes twice" : " come twice";
-        out.push_back({"", "", message});
+        out.push_back({"minute", "", message, "hour"});
     }
     return out;
 }

@@ -1,5 +1,6 @@
 // Read-only looks at the install directory, the agent's process and the engine's
 // queue, for omvar-zbs status and list.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <mqueue.h>
@@ -60,12 +61,38 @@ bool can_read_file(const char* path, char* reason, std::size_t reason_size) {
 
 bool directory_writable(const char* path) { return access(path, W_OK | X_OK) == 0; }
 
-bool program_startable(const char* command_line, char* reason, std::size_t reason_size) {
+bool directory_listable(const char* path, char* reason, std::size_t reason_size) {
+    DIR* dir = opendir(path);
+    if (dir == nullptr) {
+        set_reason(reason, reason_size, errno);
+        return false;
+    }
+    closedir(dir);
+    return true;
+}
+
+// systemd keeps no registry of command lines: the unit's environment file says
+// where the agent runs, and the tool reads that itself.
+bool registered_service_command_line(const char*, char* out, std::size_t size) {
+    if (size > 0) {
+        out[0] = '\0';
+    }
+    return false;
+}
+
+bool program_startable(const char* command_line, char* program, std::size_t program_size, char* reason,
+                       std::size_t reason_size) {
     static CommandLineArgs args;
+    if (program_size > 0) {
+        program[0] = '\0';
+    }
     // Read as launch_process reads it.
     if (!split_program_command(command_line, &args)) {
         set_reason(reason, reason_size, ENAMETOOLONG);
         return false;
+    }
+    if (program_size > 0) {
+        std::snprintf(program, program_size, "%s", args.argv[0]);
     }
     struct stat st {};
     if (stat(args.argv[0], &st) != 0) {

@@ -40,24 +40,31 @@ PathInfo path_info(const char* path, char* reason, std::size_t reason_size) {
     return info;
 }
 
+namespace {
+
+// The system's text for a Windows error code, without its line break.
+void set_system_reason(char* reason, std::size_t size, DWORD error) {
+    char text[128];
+    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                       sizeof text, nullptr) == 0) {
+        std::snprintf(text, sizeof text, "system error %lu", static_cast<unsigned long>(error));
+    }
+    for (char* p = text; *p != '\0'; ++p) {
+        if (*p == '\r' || *p == '\n') {
+            *p = '\0';
+            break;
+        }
+    }
+    set_reason(reason, size, text);
+}
+
+}  // namespace
+
 bool can_read_file(const char* path, char* reason, std::size_t reason_size) {
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        char text[128];
-        DWORD error = GetLastError();
-        if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                           text, sizeof text, nullptr) == 0) {
-            std::snprintf(text, sizeof text, "system error %lu", static_cast<unsigned long>(error));
-        }
-        // FormatMessage ends its text with a line break.
-        for (char* p = text; *p != '\0'; ++p) {
-            if (*p == '\r' || *p == '\n') {
-                *p = '\0';
-                break;
-            }
-        }
-        set_reason(reason, reason_size, text);
+        set_system_reason(reason, reason_size, GetLastError());
         return false;
     }
     CloseHandle(file);
@@ -70,12 +77,32 @@ bool directory_writable(const char* path) {
            (attributes & FILE_ATTRIBUTE_READONLY) == 0;
 }
 
-bool program_startable(const char* command_line, char* reason, std::size_t reason_size) {
+bool directory_listable(const char* path, char* reason, std::size_t reason_size) {
+    char pattern[MAX_PATH + 4];
+    int n = std::snprintf(pattern, sizeof pattern, "%s\\*", path);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof pattern) {
+        set_reason(reason, reason_size, "the path is too long");
+        return false;
+    }
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        set_system_reason(reason, reason_size, GetLastError());
+        return false;
+    }
+    FindClose(search);
+    return true;
+}
+
+bool program_startable(const char* command_line, char* program, std::size_t program_size, char* reason,
+                       std::size_t reason_size) {
     static CommandLineArgs args;
+    set_reason(program, program_size, "");
     if (!split_command_line(command_line, &args) || args.count == 0) {
         set_reason(reason, reason_size, "the command line is too long");
         return false;
     }
+    set_reason(program, program_size, args.argv[0]);
     DWORD attributes = GetFileAttributesA(args.argv[0]);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         set_reason(reason, reason_size, "No such file or directory");
