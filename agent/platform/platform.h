@@ -247,12 +247,6 @@ bool directory_writable(const char* path);
 // True when the directory can be listed; otherwise reason gets the system's text.
 bool directory_listable(const char* path, char* reason, std::size_t reason_size);
 
-// The command line with which the system's service manager starts the service
-// `name` (on Windows the registered binary path and its arguments), in out.
-// False where the service is not registered, cannot be queried, its command
-// line does not fit, or the system keeps no such registration (POSIX).
-bool registered_service_command_line(const char* name, char* out, std::size_t size);
-
 // Whether the program of a companion command line exists and may be started,
 // found as launch_process finds it; reason says why not. program gets the path
 // that is started (on POSIX with "/" for the Windows separators), or "".

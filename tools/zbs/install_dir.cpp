@@ -87,10 +87,11 @@ void find_install_dir(const char* environment_value, const char* environment_fil
     }
     // The service is started with the install directory as the rest of its
     // command line, which the agent takes as it is.
-    static char command_line[base::kPathSize * 2];
-    if (platform::registered_service_command_line(cron::kServiceName, command_line, sizeof command_line) &&
-        *cron::command_line_text(command_line) != '\0') {
-        options->install_dir = cron::command_line_text(command_line);
+    static platform::ServiceRegistration registration;
+    if (platform::service_registration(cron::kServiceName, &registration, nullptr, 0) ==
+            platform::ServiceQuery::kRegistered &&
+        !registration.path_truncated && *cron::command_line_text(registration.binary_path) != '\0') {
+        options->install_dir = cron::command_line_text(registration.binary_path);
         options->install_dir_source = InstallDirSource::kService;
         return;
     }

@@ -71,15 +71,6 @@ bool directory_listable(const char* path, char* reason, std::size_t reason_size)
     return true;
 }
 
-// systemd keeps no registry of command lines: the unit's environment file says
-// where the agent runs, and the tool reads that itself.
-bool registered_service_command_line(const char*, char* out, std::size_t size) {
-    if (size > 0) {
-        out[0] = '\0';
-    }
-    return false;
-}
-
 bool program_startable(const char* command_line, char* program, std::size_t program_size, char* reason,
                        std::size_t reason_size) {
     static CommandLineArgs args;
