@@ -266,17 +266,6 @@ std::string quoted(const std::string& text) { return "\"" + escaped(text, true) 
 
 std::string shown(const std::string& text) { return escaped(text, false); }
 
-int take_agent_settings(const std::string& install_dir, char (&pid_path)[cron::kPidPathSize]) {
-    if (cron::agent_init(install_dir.c_str()) != 0) {
-        return fail(kExitUsage, "the agent would refuse the install directory %s",
-                    shown(install_dir).c_str());
-    }
-    if (!cron::format_pid_file_path(pid_path, sizeof pid_path)) {
-        return fail(kExitUsage, "the pid file's path does not fit");
-    }
-    return kExitOk;
-}
-
 long read_pid(const char* path) {
     std::FILE* file = platform::open_regular_file(path);
     if (file == nullptr) {

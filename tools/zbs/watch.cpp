@@ -58,9 +58,8 @@ int run_watch(const Options& options) {
         return fail(kExitUsage, "cannot resolve the path %s", shown(options.install_dir).c_str());
     }
     char pid_path[cron::kPidPathSize];
-    int result = take_agent_settings(install_dir, pid_path);
-    if (result != kExitOk) {
-        return result;
+    if (!cron::format_pid_file_path(install_dir.c_str(), pid_path, sizeof pid_path)) {
+        return fail(kExitUsage, "the install directory %s is too long for the agent", shown(install_dir).c_str());
     }
     platform::DebugListener listener;
     char reason[256] = {};

@@ -83,10 +83,6 @@ int read_opened_schedule(crypt::EncryptedStream* stream, std::string* expression
 // True when the name ends in ".zbs", in any letter case: the names the agent scans.
 bool ends_with_zbs(const std::string& path);
 
-// Takes the install directory (absolute) into the agent's own settings, which
-// enters it, and gives the path of its pid file. kExitOk, or kExitUsage after a
-// message.
-int take_agent_settings(const std::string& install_dir, char (&pid_path)[cron::kPidPathSize]);
 // The process id in a pid file; 0 when there is none in it (or no file).
 long read_pid(const char* path);
 
