@@ -59,7 +59,8 @@ int run_watch(const Options& options) {
     }
     char pid_path[cron::kPidPathSize];
     if (!cron::format_pid_file_path(install_dir.c_str(), pid_path, sizeof pid_path)) {
-        return fail(kExitUsage, "the install directory %s is too long for the agent", shown(install_dir).c_str());
+        return fail(kExitUsage, "the install directory %s is too long for the agent",
+                    shown(install_dir).c_str());
     }
     platform::DebugListener listener;
     char reason[256] = {};
