@@ -19,6 +19,7 @@
 #include "agent/crypt/estream.h"
 #include "agent/crypt/key_file.h"
 #include "agent/platform/platform.h"
+#include "agent/platform/system_ops.h"
 
 namespace {
 
@@ -35,6 +36,13 @@ void null_close(omvar::platform::MailslotHandle) {}
 const omvar::platform::MailslotOps kNullMailslot = {null_open, null_write, null_close};
 int null_launch(const omvar::platform::LaunchSpec&) { return 0; }
 const omvar::platform::LaunchOps kNullLaunch = {null_launch};
+// The system with the channel and the launcher replaced.
+const omvar::platform::SystemOps kNullSystem = {&omvar::platform::kSystemClock,
+                                                omvar::platform::system_debug_output,
+                                                &kNullLaunch,
+                                                &kNullMailslot,
+                                                &omvar::platform::kSystemDirWatch,
+                                                nullptr};
 
 int make_files(int count) {
     unsigned char key[omvar::crypt::kScheduleKeySize];
@@ -80,8 +88,7 @@ int main(int argc, char** argv) {
     if (argc == 3) {
         return make_files(std::atoi(argv[2]));
     }
-    omvar::platform::set_mailslot_ops(&kNullMailslot);
-    omvar::platform::set_launch_ops(&kNullLaunch);
+    omvar::platform::replace_system(&kNullSystem);
     std::tm t{};
     t.tm_year = 109;
     t.tm_mday = 5;

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "agent/platform/platform.h"
+#include "agent/platform/system_ops.h"
 
 namespace omvar::platform {
 
