@@ -31,7 +31,7 @@
 #include "agent/crypt/estream.h"
 #include "agent/crypt/key_file.h"
 #include "agent/platform/platform.h"
-#include "agent/platform/system_ops.h"
+#include "bench/null_system.h"
 #include "tools/zbs/scan.h"
 
 // ---------------------------------------------------------------- allocation counters
@@ -101,23 +101,6 @@ void openssl_free(void* p, const char*, int) { std::free(p); }
 
 constexpr int kScheduleFiles = 10000;
 constexpr int kDueEvery = 100;  // one file in a hundred is due at the tick
-
-int null_open(const char*, omvar::platform::MailslotHandle* handle) {
-    *handle = 1;
-    return 0;
-}
-int null_write(omvar::platform::MailslotHandle, const void*, std::size_t) { return 0; }
-void null_close(omvar::platform::MailslotHandle) {}
-const omvar::platform::MailslotOps kNullMailslot = {null_open, null_write, null_close};
-int null_launch(const omvar::platform::LaunchSpec&) { return 0; }
-const omvar::platform::LaunchOps kNullLaunch = {null_launch};
-// The system with the channel and the launcher replaced.
-const omvar::platform::SystemOps kNullSystem = {&omvar::platform::kSystemClock,
-                                                omvar::platform::system_debug_output,
-                                                &kNullLaunch,
-                                                &kNullMailslot,
-                                                &omvar::platform::kSystemDirWatch,
-                                                nullptr};
 
 bool encrypt_file(const std::string& path, const std::string& text) {
     std::FILE* out = std::fopen(path.c_str(), "wb");
@@ -211,7 +194,7 @@ BENCHMARK(BM_MatchSchedule);
 
 void BM_MinuteTick10k(benchmark::State& state) {
     const Install& f = install();
-    omvar::platform::replace_system(&kNullSystem);
+    omvar::platform::replace_system(&omvar::bench::kNullSystem);
     for (auto _ : state) {
         minute_tick(f);
     }
@@ -273,7 +256,7 @@ BENCHMARK(BM_CReadLoop10k)->Unit(benchmark::kMillisecond)->UseRealTime();
 // The minute tick before them is not counted.
 void BM_Polls10k(benchmark::State& state) {
     const Install& f = install();
-    omvar::platform::replace_system(&kNullSystem);
+    omvar::platform::replace_system(&omvar::bench::kNullSystem);
     constexpr int kPolls = 15;
     for (auto _ : state) {
         state.PauseTiming();
@@ -292,7 +275,7 @@ BENCHMARK(BM_Polls10k)->Iterations(10)->Unit(benchmark::kMillisecond);
 // that has loaded the key), split by who asked for them.
 void BM_TickAllocations(benchmark::State& state) {
     const Install& f = install();
-    omvar::platform::replace_system(&kNullSystem);
+    omvar::platform::replace_system(&omvar::bench::kNullSystem);
     minute_tick(f);
     long ticks = 0;
     malloc_calls = openssl_calls = new_calls = 0;

@@ -19,7 +19,7 @@
 #include "agent/crypt/estream.h"
 #include "agent/crypt/key_file.h"
 #include "agent/platform/platform.h"
-#include "agent/platform/system_ops.h"
+#include "bench/null_system.h"
 
 namespace {
 
@@ -145,24 +145,11 @@ void BM_OpensslEncLarge(benchmark::State& state) {
 }
 BENCHMARK(BM_OpensslEncLarge)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-int null_open(const char*, omvar::platform::MailslotHandle* handle) {
-    *handle = 1;
-    return 0;
-}
-int null_write(omvar::platform::MailslotHandle, const void*, std::size_t) { return 0; }
-void null_close(omvar::platform::MailslotHandle) {}
-const omvar::platform::MailslotOps kNullMailslot = {null_open, null_write, null_close};
-// The system with the channel replaced.
-const omvar::platform::SystemOps kNullSystem = {
-    &omvar::platform::kSystemClock,    omvar::platform::system_debug_output,
-    &omvar::platform::kSystemLaunch,   &kNullMailslot,
-    &omvar::platform::kSystemDirWatch, nullptr};
-
 // One evaluation of a small schedule file with the key cached, due or not due
 // (due also sends the request to a channel that does nothing).
 void BM_EvaluateSmallScheduleFile(benchmark::State& state) {
     const Fixture& f = fixture();
-    omvar::platform::replace_system(&kNullSystem);
+    omvar::platform::replace_system(&omvar::bench::kNullSystem);
     omvar::platform::DirEntry entry{};
     std::snprintf(entry.name, sizeof entry.name, "%s", f.small_name.c_str());
     std::tm t{};
