@@ -31,6 +31,7 @@
 #include "agent/crypt/estream.h"
 #include "agent/crypt/key_file.h"
 #include "agent/platform/platform.h"
+#include "bench/null_system.h"
 #include "tools/zbs/scan.h"
 
 // ---------------------------------------------------------------- allocation counters
@@ -100,16 +101,6 @@ void openssl_free(void* p, const char*, int) { std::free(p); }
 
 constexpr int kScheduleFiles = 10000;
 constexpr int kDueEvery = 100;  // one file in a hundred is due at the tick
-
-int null_open(const char*, omvar::platform::MailslotHandle* handle) {
-    *handle = 1;
-    return 0;
-}
-int null_write(omvar::platform::MailslotHandle, const void*, std::size_t) { return 0; }
-void null_close(omvar::platform::MailslotHandle) {}
-const omvar::platform::MailslotOps kNullMailslot = {null_open, null_write, null_close};
-int null_launch(const omvar::platform::LaunchSpec&) { return 0; }
-const omvar::platform::LaunchOps kNullLaunch = {null_launch};
 
 bool encrypt_file(const std::string& path, const std::string& text) {
     std::FILE* out = std::fopen(path.c_str(), "wb");
@@ -203,13 +194,11 @@ BENCHMARK(BM_MatchSchedule);
 
 void BM_MinuteTick10k(benchmark::State& state) {
     const Install& f = install();
-    omvar::platform::set_mailslot_ops(&kNullMailslot);
-    omvar::platform::set_launch_ops(&kNullLaunch);
+    omvar::platform::replace_system(&omvar::bench::kNullSystem);
     for (auto _ : state) {
         minute_tick(f);
     }
-    omvar::platform::set_mailslot_ops(nullptr);
-    omvar::platform::set_launch_ops(nullptr);
+    omvar::platform::replace_system(nullptr);
 }
 BENCHMARK(BM_MinuteTick10k)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -267,8 +256,7 @@ BENCHMARK(BM_CReadLoop10k)->Unit(benchmark::kMillisecond)->UseRealTime();
 // The minute tick before them is not counted.
 void BM_Polls10k(benchmark::State& state) {
     const Install& f = install();
-    omvar::platform::set_mailslot_ops(&kNullMailslot);
-    omvar::platform::set_launch_ops(&kNullLaunch);
+    omvar::platform::replace_system(&omvar::bench::kNullSystem);
     constexpr int kPolls = 15;
     for (auto _ : state) {
         state.PauseTiming();
@@ -279,8 +267,7 @@ void BM_Polls10k(benchmark::State& state) {
             omvar::cron::on_tick();
         }
     }
-    omvar::platform::set_mailslot_ops(nullptr);
-    omvar::platform::set_launch_ops(nullptr);
+    omvar::platform::replace_system(nullptr);
 }
 BENCHMARK(BM_Polls10k)->Iterations(10)->Unit(benchmark::kMillisecond);
 
@@ -288,8 +275,7 @@ BENCHMARK(BM_Polls10k)->Iterations(10)->Unit(benchmark::kMillisecond);
 // that has loaded the key), split by who asked for them.
 void BM_TickAllocations(benchmark::State& state) {
     const Install& f = install();
-    omvar::platform::set_mailslot_ops(&kNullMailslot);
-    omvar::platform::set_launch_ops(&kNullLaunch);
+    omvar::platform::replace_system(&omvar::bench::kNullSystem);
     minute_tick(f);
     long ticks = 0;
     malloc_calls = openssl_calls = new_calls = 0;
@@ -299,8 +285,7 @@ void BM_TickAllocations(benchmark::State& state) {
         counting = false;
         ++ticks;
     }
-    omvar::platform::set_mailslot_ops(nullptr);
-    omvar::platform::set_launch_ops(nullptr);
+    omvar::platform::replace_system(nullptr);
     // OpenSSL's hooks bypass malloc; new goes through it and is taken out again.
     state.counters["total_per_tick"] = static_cast<double>(malloc_calls + openssl_calls) / ticks;
     state.counters["openssl_per_tick"] = static_cast<double>(openssl_calls) / ticks;

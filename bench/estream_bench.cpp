@@ -19,6 +19,7 @@
 #include "agent/crypt/estream.h"
 #include "agent/crypt/key_file.h"
 #include "agent/platform/platform.h"
+#include "bench/null_system.h"
 
 namespace {
 
@@ -144,19 +145,11 @@ void BM_OpensslEncLarge(benchmark::State& state) {
 }
 BENCHMARK(BM_OpensslEncLarge)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-int null_open(const char*, omvar::platform::MailslotHandle* handle) {
-    *handle = 1;
-    return 0;
-}
-int null_write(omvar::platform::MailslotHandle, const void*, std::size_t) { return 0; }
-void null_close(omvar::platform::MailslotHandle) {}
-const omvar::platform::MailslotOps kNullMailslot = {null_open, null_write, null_close};
-
 // One evaluation of a small schedule file with the key cached, due or not due
 // (due also sends the request to a channel that does nothing).
 void BM_EvaluateSmallScheduleFile(benchmark::State& state) {
     const Fixture& f = fixture();
-    omvar::platform::set_mailslot_ops(&kNullMailslot);
+    omvar::platform::replace_system(&omvar::bench::kNullSystem);
     omvar::platform::DirEntry entry{};
     std::snprintf(entry.name, sizeof entry.name, "%s", f.small_name.c_str());
     std::tm t{};
@@ -169,7 +162,7 @@ void BM_EvaluateSmallScheduleFile(benchmark::State& state) {
     for (auto _ : state) {
         omvar::cron::evaluate_schedule_file(dir.c_str(), &entry, &t);
     }
-    omvar::platform::set_mailslot_ops(nullptr);
+    omvar::platform::replace_system(nullptr);
 }
 BENCHMARK(BM_EvaluateSmallScheduleFile)->Arg(0)->Arg(1);
 

@@ -19,22 +19,9 @@
 #include "agent/crypt/estream.h"
 #include "agent/crypt/key_file.h"
 #include "agent/platform/platform.h"
+#include "bench/null_system.h"
 
 namespace {
-
-int requests = 0;
-int null_open(const char*, omvar::platform::MailslotHandle* handle) {
-    *handle = 1;
-    return 0;
-}
-int null_write(omvar::platform::MailslotHandle, const void*, std::size_t) {
-    ++requests;
-    return 0;
-}
-void null_close(omvar::platform::MailslotHandle) {}
-const omvar::platform::MailslotOps kNullMailslot = {null_open, null_write, null_close};
-int null_launch(const omvar::platform::LaunchSpec&) { return 0; }
-const omvar::platform::LaunchOps kNullLaunch = {null_launch};
 
 int make_files(int count) {
     unsigned char key[omvar::crypt::kScheduleKeySize];
@@ -80,8 +67,7 @@ int main(int argc, char** argv) {
     if (argc == 3) {
         return make_files(std::atoi(argv[2]));
     }
-    omvar::platform::set_mailslot_ops(&kNullMailslot);
-    omvar::platform::set_launch_ops(&kNullLaunch);
+    omvar::platform::replace_system(&omvar::bench::kNullSystem);
     std::tm t{};
     t.tm_year = 109;
     t.tm_mday = 5;
@@ -89,5 +75,5 @@ int main(int argc, char** argv) {
     t.tm_isdst = -1;
     omvar::cron::next_tick = static_cast<omvar::platform::Seconds>(std::mktime(&t));
     omvar::cron::on_tick();
-    return requests == 0 ? 0 : 1;
+    return omvar::bench::null_writes == 0 ? 0 : 1;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/cron/hosted_loop.h"
 #include "agent/cron/settings.h"
 #include "agent/platform/platform.h"
 #include "test_support.h"
@@ -120,13 +121,13 @@ class HostingTest : public ::testing::Test {
         saved_cwd_ = std::filesystem::current_path();
         fake = &host_;
         loop_log = &loop_;
-        set_host_ops(&kFakeOps);
-        set_hosted_loop(fake_loop);
+        omvar::test::test_system().host = &kFakeOps;
+        replace_hosted_loop(fake_loop);
         omvar::test::reset_agent_state();
     }
     void TearDown() override {
-        set_hosted_loop(nullptr);
-        set_host_ops(nullptr);
+        replace_hosted_loop(nullptr);
+        omvar::test::test_system().host = omvar::platform::system_ops().host;
         omvar::test::reset_agent_state();
         fake = nullptr;
         loop_log = nullptr;
@@ -227,7 +228,7 @@ TEST_F(HostingTest, DispatcherAndHandlerUseTheServiceName) {
 }
 
 TEST_F(HostingTest, NoServiceHostMeansNoPlatform) {
-    set_host_ops(nullptr);
+    omvar::test::test_system().host = nullptr;
     std::string dir = install_.path();
     EXPECT_EQ(agent_main(dir.c_str()), 1);
     EXPECT_EQ(loop_.runs, 0);
@@ -334,8 +335,8 @@ const HostOps kOps = {fake_platform_id, fake_register_service_process, fake_run_
 }  // namespace real_loop
 
 TEST_F(HostingTest, StopEndsTheRealLoopBeforeStoppedIsReported) {
-    set_host_ops(&real_loop::kOps);
-    set_hosted_loop(nullptr);
+    omvar::test::test_system().host = &real_loop::kOps;
+    replace_hosted_loop(nullptr);
     std::filesystem::create_directory(install_.file("etc"));
     real_loop::pid_path = install_.file("etc/omvarcrond.pid");
     // Twenty seconds before a minute boundary: no tick comes before the stop.

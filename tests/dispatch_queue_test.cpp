@@ -86,7 +86,7 @@ class Channel : public ::testing::Test {
         test::install_engine(install_);
         platform::LaunchSpec launch_spec{cron::agent_settings.backup_cmd, cron::agent_settings.backup_dir,
                                          true, nullptr};
-        ASSERT_EQ(platform::system_launch_ops().launch(launch_spec), 0);
+        ASSERT_EQ(platform::kSystemLaunch.launch(launch_spec), 0);
         ASSERT_TRUE(test::wait_for_file(ready_, 3000));
     }
 
@@ -123,7 +123,7 @@ class Channel : public ::testing::Test {
     }
 
     test::Recorder recorder_;
-    test::FakeClock clock_{platform::system_clock_ops().now()};
+    test::FakeClock clock_{platform::kSystemClock.now()};
     std::string wait_for_marker_;
     test::TempDir dir_;
     std::string install_;

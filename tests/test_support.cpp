@@ -78,6 +78,12 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+platform::SystemOps& test_system() {
+    static platform::SystemOps ops = platform::system_ops();
+    platform::replace_system(&ops);
+    return ops;
+}
+
 namespace {
 
 std::vector<std::string> captured;
@@ -88,10 +94,10 @@ void capture_line(const char* line) { captured.emplace_back(line); }
 
 DebugCapture::DebugCapture() {
     captured.clear();
-    platform::set_debug_sink(capture_line);
+    test_system().debug_output = capture_line;
 }
 
-DebugCapture::~DebugCapture() { platform::set_debug_sink(nullptr); }
+DebugCapture::~DebugCapture() { test_system().debug_output = platform::system_ops().debug_output; }
 
 const std::vector<std::string>& DebugCapture::lines() const { return captured; }
 
@@ -120,22 +126,21 @@ struct FakeClockAccess {
         }
     }
 
-    static bool to_local(platform::Seconds t, std::tm* out) {
-        return platform::system_clock_ops().to_local(t, out);
-    }
-
-    static constexpr platform::ClockOps kOps = {now, to_local, sleep_ms};
+    // Local time and the zone stay the system's.
+    static inline const platform::ClockOps kOps = {now, platform::kSystemClock.to_local, sleep_ms,
+                                                   platform::kSystemClock.refresh_zone,
+                                                   platform::kSystemClock.zone_name};
 };
 
 FakeClock* FakeClockAccess::active = nullptr;
 
 FakeClock::FakeClock(platform::Seconds start) : now(start) {
     FakeClockAccess::active = this;
-    platform::set_clock_ops(&FakeClockAccess::kOps);
+    test_system().clock = &FakeClockAccess::kOps;
 }
 
 FakeClock::~FakeClock() {
-    platform::set_clock_ops(nullptr);
+    test_system().clock = platform::system_ops().clock;
     FakeClockAccess::active = nullptr;
 }
 
@@ -159,7 +164,7 @@ struct RecorderAccess {
         Recorder& r = *active;
         int result = 0;
         if (r.to_system) {
-            result = platform::system_mailslot_ops().open(name, handle);
+            result = platform::kSystemMailslot.open(name, handle);
         } else if (take(&r.open_results) != 0) {
             result = -1;
         } else {
@@ -171,7 +176,7 @@ struct RecorderAccess {
 
     static int write(platform::MailslotHandle handle, const void* data, std::size_t length) {
         Recorder& r = *active;
-        const int result = r.to_system ? platform::system_mailslot_ops().write(handle, data, length)
+        const int result = r.to_system ? platform::kSystemMailslot.write(handle, data, length)
                            : take(&r.write_results) != 0 ? -1
                                                          : 0;
         r.calls.push_back(
@@ -182,13 +187,13 @@ struct RecorderAccess {
     static void close(platform::MailslotHandle handle) {
         active->calls.push_back({Recorder::Call::kClose, "", handle, 0});
         if (active->to_system) {
-            platform::system_mailslot_ops().close(handle);
+            platform::kSystemMailslot.close(handle);
         }
     }
 
     static int launch(const platform::LaunchSpec& launch_spec) {
         Recorder& r = *active;
-        const int result = r.to_system ? platform::system_launch_ops().launch(launch_spec) : r.launch_result;
+        const int result = r.to_system ? platform::kSystemLaunch.launch(launch_spec) : r.launch_result;
         r.calls.push_back({Recorder::Call::kLaunch, launch_spec.command_line, 0, result});
         r.launch_specs.push_back(launch_spec);
         return result;
@@ -202,13 +207,13 @@ Recorder* RecorderAccess::active = nullptr;
 
 Recorder::Recorder() {
     RecorderAccess::active = this;
-    platform::set_mailslot_ops(&RecorderAccess::kMailslot);
-    platform::set_launch_ops(&RecorderAccess::kLaunch);
+    test_system().mailslot = &RecorderAccess::kMailslot;
+    test_system().launch = &RecorderAccess::kLaunch;
 }
 
 Recorder::~Recorder() {
-    platform::set_mailslot_ops(nullptr);
-    platform::set_launch_ops(nullptr);
+    test_system().mailslot = platform::system_ops().mailslot;
+    test_system().launch = platform::system_ops().launch;
     RecorderAccess::active = nullptr;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "agent/platform/platform.h"
+#include "agent/platform/system_ops.h"
 
 namespace omvar::test {
 
@@ -26,6 +27,12 @@ class TempDir {
   private:
     std::string path_;
 };
+
+// The one table through which the tests stand in for the system
+// (agent/platform/system_ops.h), put in force by the first call. Each stand-in
+// below writes its entries while it lives and gives the system's back; a test
+// with a stand-in of its own (a service host, a counting launcher) does the same.
+platform::SystemOps& test_system();
 
 // Collects every debug line while it lives.
 class DebugCapture {

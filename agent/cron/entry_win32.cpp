@@ -7,7 +7,6 @@
 namespace omvar::cron {
 
 int win32_main() {
-    set_host_ops(&platform::system_host_ops());
     // The install directory is the rest of the command line, verbatim.
     return agent_main(command_line_text(platform::process_command_line()));
 }

@@ -1,5 +1,6 @@
 #include "agent/cron/hosting.h"
 
+#include "agent/cron/hosted_loop.h"
 #include "agent/cron/settings.h"
 #include "agent/cron/tick_loop.h"
 
@@ -10,27 +11,13 @@ platform::ServiceStatus service_status;
 
 namespace {
 
-const platform::HostOps* host = nullptr;
-HostedLoop hosted_loop = nullptr;
-
-void run_loop(const std::atomic<int>* run_flag) {
-    if (hosted_loop != nullptr) {
-        hosted_loop(run_flag);
-    } else {
-        cron_run(run_flag);
-    }
-}
-
 void report_status() {
-    if (host != nullptr) {
+    if (const platform::HostOps* host = platform::service_host()) {
         host->report_status(service_status);
     }
 }
 
 }  // namespace
-
-void set_host_ops(const platform::HostOps* ops) { host = ops; }
-void set_hosted_loop(HostedLoop loop) { hosted_loop = loop; }
 
 int agent_main(const char* text) {
     switch (detect_platform()) {
@@ -44,6 +31,7 @@ int agent_main(const char* text) {
 }
 
 int detect_platform() {
+    const platform::HostOps* host = platform::service_host();
     unsigned long id = 0;
     if (host == nullptr || !host->platform_id(&id)) {
         return kPlatformUnknown;
@@ -52,7 +40,7 @@ int detect_platform() {
 }
 
 int run_hidden_process(const char* text) {
-    switch (host->register_service_process()) {
+    switch (platform::service_host()->register_service_process()) {
         case platform::ServiceProcessRegistration::kNotFound:
             return kExitNoServiceProcessCall;
         case platform::ServiceProcessRegistration::kFailed:
@@ -64,7 +52,7 @@ int run_hidden_process(const char* text) {
         return kExitHiddenInitFailed;
     }
     const std::atomic<int> running{1};
-    run_loop(&running);
+    hosted_loop()(&running);
     return kExitHiddenLoopEnded;
 }
 
@@ -73,7 +61,7 @@ int run_service_mode(const char* text) {
         return kExitServiceInitFailed;
     }
     unsigned long error = 0;
-    if (host->run_dispatcher(kServiceName, service_main, &error)) {
+    if (platform::service_host()->run_dispatcher(kServiceName, service_main, &error)) {
         return kExitServiceStopped;
     }
     if (error == kErrorNotStartedAsService) {
@@ -87,7 +75,7 @@ int run_standalone(const char* text) {
         return kExitStandaloneInitFailed;
     }
     const std::atomic<int> running{1};
-    run_loop(&running);
+    hosted_loop()(&running);
     return kExitStandaloneLoopEnded;
 }
 
@@ -95,7 +83,7 @@ void service_main(unsigned, char**) {
     // Start pending is only filled in: the first report is running.
     service_status = platform::ServiceStatus{
         kServiceTypeOwnAndShare, kStateStartPending, kAcceptStop, 0, 0, 0, kStartWaitHintMs};
-    if (!host->register_control_handler(kServiceName, service_control)) {
+    if (!platform::service_host()->register_control_handler(kServiceName, service_control)) {
         return;
     }
     service_status.current_state = kStateRunning;
@@ -103,7 +91,7 @@ void service_main(unsigned, char**) {
     service_status.wait_hint = kStartWaitHintMs;
     report_status();
 
-    run_loop(&service_run_flag);
+    hosted_loop()(&service_run_flag);
 
     service_status.current_state = kStateStopped;
     service_status.win32_exit_code = 0;

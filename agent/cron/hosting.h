@@ -1,7 +1,7 @@
 // Process entry and hosting modes on Windows: the choice between service mode,
 // a registered 95/98/ME service process and a stand-alone process, the service
 // status sequence, the stop request, and the process exit code. The system calls
-// go through a platform::HostOps table (agent/platform/service_host.h).
+// go through the platform's service host (agent/platform/service_host.h).
 #pragma once
 
 #include <atomic>
@@ -39,14 +39,6 @@ extern std::atomic<int> service_run_flag;
 // The status record, written by service_main before and after the loop and by
 // service_control in between.
 extern platform::ServiceStatus service_status;
-
-// nullptr: no host, so the platform cannot be determined (exit code 1).
-void set_host_ops(const platform::HostOps* ops);
-
-// The loop that every mode runs; nullptr restores cron_run. For tests of the
-// modes whose loop never ends by itself.
-using HostedLoop = void (*)(const std::atomic<int>* run_flag);
-void set_hosted_loop(HostedLoop loop);
 
 int agent_main(const char* text);
 int detect_platform();

@@ -18,13 +18,9 @@ namespace omvar::platform {
 // Whole seconds since the epoch, as time() gives them.
 using Seconds = std::int64_t;
 
-// The time source and the sleep go through this table so that tests can drive
-// simulated hours of clock time, clock jumps and daylight-saving days quickly.
-struct ClockOps {
-    Seconds (*now)();
-    bool (*to_local)(Seconds t, std::tm* out);  // false if the time cannot be converted
-    void (*sleep_ms)(unsigned milliseconds);
-};
+// The clock, the sleep, the zone, the debugger output, process start, the
+// channel and the directory watch reach the system through one table that the
+// test programs can replace (agent/platform/system_ops.h).
 
 Seconds clock_now();
 // Broken-down local time of t; on failure the record is zeroed and false returned.
@@ -41,20 +37,10 @@ void clock_refresh_zone();
 // False when it does not fit in size bytes.
 bool clock_zone_name(char* out, std::size_t size);
 
-// nullptr restores the system clock.
-void set_clock_ops(const ClockOps* ops);
-const ClockOps& system_clock_ops();
-
 // ---------------------------------------------------------------- diagnostics
 
 // One finished line ending in "\r\n", for the system debugger output.
 void debug_output(const char* line);
-
-// Tests capture debug lines here; nullptr restores the system output.
-using DebugSink = void (*)(const char* line);
-void set_debug_sink(DebugSink sink);
-// The system's own output, where debug_output sends a line when no sink is set.
-void system_debug_output(const char* line);
 
 // Where the system's own output goes: the debugger-output channel, which a
 // listener below can read, or standard error (the journal under systemd).
@@ -198,13 +184,6 @@ struct LaunchSpec {
 // Starts the program and forgets it. 0 when it started, -1 when it could not be.
 int launch_process(const LaunchSpec& launch_spec);
 
-// Tests record launches instead of starting programs; nullptr restores the system.
-struct LaunchOps {
-    int (*launch)(const LaunchSpec& launch_spec);
-};
-void set_launch_ops(const LaunchOps* ops);
-const LaunchOps& system_launch_ops();
-
 // ---------------------------------------------------------------- mailslot
 
 using MailslotHandle = std::intptr_t;
@@ -214,15 +193,6 @@ int mailslot_open(const char* name, MailslotHandle* handle);
 // Writes one message. 0 or -1.
 int mailslot_write(MailslotHandle handle, const void* data, std::size_t length);
 void mailslot_close(MailslotHandle handle);
-
-// Tests stand a recording channel in for the system's; nullptr restores it.
-struct MailslotOps {
-    int (*open)(const char* name, MailslotHandle* handle);
-    int (*write)(MailslotHandle handle, const void* data, std::size_t length);
-    void (*close)(MailslotHandle handle);
-};
-void set_mailslot_ops(const MailslotOps* ops);
-const MailslotOps& system_mailslot_ops();
 
 // ---------------------------------------------------------------- inspection
 // Read-only looks at what the agent would meet, for the tools that explain it.

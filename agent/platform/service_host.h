@@ -1,7 +1,8 @@
 // The Windows service host: service control manager, the 95/98/ME service-process
 // registration and the version query, as one table of calls, so that the hosting
 // logic (agent/cron/hosting) is the same code everywhere and a test can drive it
-// with a table of fakes. Only the Win32 layer provides the system's table.
+// with a table of fakes. Only the Win32 layer provides the system's table; it
+// is part of the replaceable system (agent/platform/system_ops.h).
 #pragma once
 
 #include <cstdint>
@@ -39,8 +40,9 @@ struct HostOps {
     void (*report_status)(const ServiceStatus& status);
 };
 
-// The system's table (Windows builds only).
-const HostOps& system_host_ops();
+// The table in force; nullptr where the platform has no service host (the
+// hosting modes then find no platform).
+const HostOps* service_host();
 // The process's command line as the system holds it (Windows builds only).
 const char* process_command_line();
 

@@ -7,6 +7,7 @@
 
 #include "agent/cron/debug_log.h"
 #include "agent/platform/platform.h"
+#include "agent/platform/system_ops.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -28,10 +29,16 @@ void expect_line(const std::string& message) {
     lines = 0;
 }
 
+// The system with its debugger output captured.
+const omvar::platform::SystemOps kCapturingSystem = {
+    &omvar::platform::kSystemClock,    capture,
+    &omvar::platform::kSystemLaunch,   &omvar::platform::kSystemMailslot,
+    &omvar::platform::kSystemDirWatch, nullptr};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    omvar::platform::set_debug_sink(capture);
+    omvar::platform::replace_system(&kCapturingSystem);
     omvar::fuzz::Reader in{data, size};
     const std::uint8_t shape = in.byte();
     const int number = in.int32();
@@ -61,6 +68,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
     }
-    omvar::platform::set_debug_sink(nullptr);
+    omvar::platform::replace_system(nullptr);
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "agent/cron/schedule_file.h"
 #include "agent/crypt/estream.h"
 #include "agent/platform/platform.h"
+#include "agent/platform/system_ops.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -36,6 +37,13 @@ int record_launch(const omvar::platform::LaunchSpec&) {
 }
 const omvar::platform::MailslotOps kRecordingMailslot = {record_open, record_write, record_close};
 const omvar::platform::LaunchOps kRecordingLaunch = {record_launch};
+// The system with the channel and the launcher replaced.
+const omvar::platform::SystemOps kRecordingSystem = {&omvar::platform::kSystemClock,
+                                                     omvar::platform::system_debug_output,
+                                                     &kRecordingLaunch,
+                                                     &kRecordingMailslot,
+                                                     &omvar::platform::kSystemDirWatch,
+                                                     nullptr};
 
 // The lines as a 1024-byte fgets buffer returns them: up to a line feed, or 1023 bytes.
 std::vector<std::string> pieces_of(const std::string& text) {
@@ -92,8 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             key[i] = static_cast<unsigned char>(i * 37 + 11);
         }
         omvar::fuzz::use_key(key);
-        omvar::platform::set_mailslot_ops(&kRecordingMailslot);
-        omvar::platform::set_launch_ops(&kRecordingLaunch);
+        omvar::platform::replace_system(&kRecordingSystem);
         ready = true;
     }
     omvar::fuzz::Reader in{data, size};

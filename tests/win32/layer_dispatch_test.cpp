@@ -35,7 +35,7 @@ bool really_sleep = false;
 
 int counting_launch(const platform::LaunchSpec& launch_spec) {
     ++launches;
-    int result = platform::system_launch_ops().launch(launch_spec);
+    int result = platform::kSystemLaunch.launch(launch_spec);
     launch_failures += result != 0 ? 1 : 0;
     return result;
 }
@@ -43,10 +43,10 @@ const platform::LaunchOps kCountingLaunch = {counting_launch};
 
 int counting_open(const char* name, platform::MailslotHandle* handle) {
     ++opens;
-    return platform::system_mailslot_ops().open(name, handle);
+    return platform::kSystemMailslot.open(name, handle);
 }
-const platform::MailslotOps kCountingMailslot = {counting_open, platform::system_mailslot_ops().write,
-                                                 platform::system_mailslot_ops().close};
+const platform::MailslotOps kCountingMailslot = {counting_open, platform::kSystemMailslot.write,
+                                                 platform::kSystemMailslot.close};
 
 void recording_sleep(unsigned ms) {
     sleeps.push_back(ms);
@@ -54,8 +54,9 @@ void recording_sleep(unsigned ms) {
         Sleep(ms);
     }
 }
-const platform::ClockOps kRecordingClock = {platform::system_clock_ops().now,
-                                            platform::system_clock_ops().to_local, recording_sleep};
+const platform::ClockOps kRecordingClock = {platform::kSystemClock.now, platform::kSystemClock.to_local,
+                                            recording_sleep, platform::kSystemClock.refresh_zone,
+                                            platform::kSystemClock.zone_name};
 
 class Win32Dispatch : public ::testing::Test {
   protected:
@@ -64,15 +65,13 @@ class Win32Dispatch : public ::testing::Test {
         launches = launch_failures = opens = 0;
         sleeps.clear();
         really_sleep = false;
-        platform::set_launch_ops(&kCountingLaunch);
-        platform::set_mailslot_ops(&kCountingMailslot);
-        platform::set_clock_ops(&kRecordingClock);
+        test::test_system().launch = &kCountingLaunch;
+        test::test_system().mailslot = &kCountingMailslot;
+        test::test_system().clock = &kRecordingClock;
         install_ = wintest::win_path(dir_.path());
     }
     void TearDown() override {
-        platform::set_launch_ops(nullptr);
-        platform::set_mailslot_ops(nullptr);
-        platform::set_clock_ops(nullptr);
+        test::test_system() = platform::system_ops();
         std::filesystem::current_path(saved_cwd_);
         _putenv_s("OMVAR_RECORDER_RECORD", "");
     }
@@ -109,7 +108,7 @@ TEST_F(Win32Dispatch, RunningEngineReadsProbeThenPathForEachRequest) {
 
 TEST_F(Win32Dispatch, MissingMailslotFailsToOpen) {
     platform::MailslotHandle handle = 0;
-    EXPECT_EQ(platform::system_mailslot_ops().open("\\\\.\\mailslot\\omvarbackup", &handle), -1);
+    EXPECT_EQ(platform::kSystemMailslot.open("\\\\.\\mailslot\\omvarbackup", &handle), -1);
     EXPECT_EQ(handle, -1);
     EXPECT_EQ(dispatch::mailslot_open(dispatch::kBackupMailslot), dispatch::kMailslotOpenFailed);
     // No channel is open afterwards: a write has nowhere to go.
@@ -248,7 +247,7 @@ TEST_F(Win32Dispatch, LaunchFailsForAMissingProgramOrDirectory) {
     };
     for (const auto& c : cases) {
         platform::LaunchSpec launch_spec{c.command.c_str(), c.dir.c_str(), false, nullptr};
-        EXPECT_EQ(platform::system_launch_ops().launch(launch_spec), -1) << c.what;
+        EXPECT_EQ(platform::kSystemLaunch.launch(launch_spec), -1) << c.what;
     }
     EXPECT_FALSE(wintest::exists(install_ + "\\recorder-record.txt"));
 }

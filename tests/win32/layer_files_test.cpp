@@ -39,7 +39,6 @@ class Win32Files : public ::testing::Test {
         CreateDirectoryA(etc_.c_str(), nullptr);
     }
     void TearDown() override {
-        platform::set_mailslot_ops(nullptr);
         crypt::reset_schedule_key_cache();
         std::filesystem::current_path(saved_cwd_);
     }
@@ -121,24 +120,8 @@ TEST_F(Win32Files, TriggerSearchIgnoresCaseAndMayMatchShortNames) {
     }
 }
 
-// Records what the poll hands to the backup engine, without an engine.
-std::vector<std::string> requests;
-int fake_open(const char*, platform::MailslotHandle* handle) {
-    *handle = 1;
-    return 0;
-}
-int fake_write(platform::MailslotHandle, const void* data, std::size_t length) {
-    if (length > 1) {
-        requests.emplace_back(static_cast<const char*>(data));
-    }
-    return 0;
-}
-void fake_close(platform::MailslotHandle) {}
-const platform::MailslotOps kRecordingMailslot = {fake_open, fake_write, fake_close};
-
 TEST_F(Win32Files, PollPassesOverNamesThatOnlyLookLikeTriggers) {
-    requests.clear();
-    platform::set_mailslot_ops(&kRecordingMailslot);
+    test::Recorder recorder;  // what the poll hands to the backup engine, without an engine
     touch(etc_ + "\\job.nowx");
     touch(etc_ + "\\job.zbs");
     ASSERT_EQ(cron::agent_init(install_.c_str()), 0);
@@ -149,7 +132,7 @@ TEST_F(Win32Files, PollPassesOverNamesThatOnlyLookLikeTriggers) {
         test::DebugCapture debug;
         cron::poll_run_now();
         EXPECT_TRUE(debug.lines().empty());
-        EXPECT_TRUE(requests.empty());
+        EXPECT_TRUE(recorder.requests().empty());
         EXPECT_TRUE(wintest::exists(etc_ + "\\job.nowx")) << "not a trigger: must never be deleted";
     }
 
@@ -158,7 +141,7 @@ TEST_F(Win32Files, PollPassesOverNamesThatOnlyLookLikeTriggers) {
         test::DebugCapture debug;
         cron::poll_run_now();
         EXPECT_EQ(debug.lines(), std::vector<std::string>{"found " + install_ + "/etc/Run.zbs.NOW\r\n"});
-        EXPECT_EQ(requests, std::vector<std::string>{install_ + "/etc/Run.zbs"});
+        EXPECT_EQ(recorder.requests(), std::vector<std::string>{install_ + "/etc/Run.zbs"});
         EXPECT_FALSE(wintest::exists(etc_ + "\\Run.zbs.NOW"));
         EXPECT_TRUE(wintest::exists(etc_ + "\\job.nowx"));
     }
@@ -288,9 +271,8 @@ TEST(Win32DebugOutput, LinesReachADebuggerOutputListener) {
 }
 
 TEST(Win32Host, VersionQueryReportsTheNtFamily) {
-    cron::set_host_ops(&platform::system_host_ops());
+    // The system's own host is in force unless a test stands in for it.
     EXPECT_EQ(cron::detect_platform(), cron::kPlatformNt);
-    cron::set_host_ops(nullptr);
 }
 
 // The PE header's subsystem field: 2 graphical, 3 console.

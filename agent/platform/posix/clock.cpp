@@ -6,7 +6,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "agent/platform/platform.h"
+#include "agent/platform/system_ops.h"
 
 namespace omvar::platform {
 
@@ -31,18 +31,12 @@ void system_sleep_ms(unsigned milliseconds) {
     nanosleep(&request, nullptr);
 }
 
-const ClockOps kSystemClock = {system_now, system_to_local, system_sleep_ms};
-
-}  // namespace
-
-const ClockOps& system_clock_ops() { return kSystemClock; }
-
 // localtime_r never looks at the zone again; tzset does, and the C library
 // rereads /etc/localtime only when the file it finds there has changed (a
 // replaced link, a rewritten file).
-void clock_refresh_zone() { tzset(); }
+void system_refresh_zone() { tzset(); }
 
-bool clock_zone_name(char* out, std::size_t size) {
+bool system_zone_name(char* out, std::size_t size) {
     const char* tz = std::getenv("TZ");
     int n = 0;
     if (tz != nullptr) {
@@ -67,5 +61,9 @@ bool clock_zone_name(char* out, std::size_t size) {
     }
     return n >= 0 && static_cast<std::size_t>(n) < size;
 }
+}  // namespace
+
+const ClockOps kSystemClock = {system_now, system_to_local, system_sleep_ms, system_refresh_zone,
+                               system_zone_name};
 
 }  // namespace omvar::platform

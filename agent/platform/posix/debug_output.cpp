@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "agent/platform/platform.h"
+#include "agent/platform/system_ops.h"
 
 namespace omvar::platform {
 

@@ -18,8 +18,8 @@
 #include <unistd.h>
 
 #include "agent/platform/command_line.h"
-#include "agent/platform/platform.h"
 #include "agent/platform/posix/layer.h"
+#include "agent/platform/system_ops.h"
 
 namespace omvar::platform {
 
@@ -141,9 +141,9 @@ int system_launch(const LaunchSpec& launch_spec) {
     return result;
 }
 
-const LaunchOps kSystemLaunch = {system_launch};
-
 }  // namespace
+
+const LaunchOps kSystemLaunch = {system_launch};
 
 bool split_program_command(const char* command_line, CommandLineArgs* args) {
     if (!split_command_line(command_line, args) || args->count == 0) {
@@ -156,7 +156,5 @@ bool split_program_command(const char* command_line, CommandLineArgs* args) {
     }
     return true;
 }
-
-const LaunchOps& system_launch_ops() { return kSystemLaunch; }
 
 }  // namespace omvar::platform

@@ -11,8 +11,8 @@
 
 #include <cstring>
 
-#include "agent/platform/platform.h"
 #include "agent/platform/posix/layer.h"
+#include "agent/platform/system_ops.h"
 
 namespace omvar::platform {
 
@@ -93,9 +93,9 @@ void system_close(MailslotHandle handle) {
     }
 }
 
-const MailslotOps kSystemMailslot = {system_open, system_write, system_close};
-
 }  // namespace
+
+const MailslotOps kSystemMailslot = {system_open, system_write, system_close};
 
 bool queue_name(const char* mailslot, char* out, std::size_t size) {
     const char* last = std::strrchr(mailslot, '\\');
@@ -108,7 +108,5 @@ bool queue_name(const char* mailslot, char* out, std::size_t size) {
     std::memcpy(out + 1, component, n + 1);
     return true;
 }
-
-const MailslotOps& system_mailslot_ops() { return kSystemMailslot; }
 
 }  // namespace omvar::platform

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "agent/platform/platform.h"
+#include "agent/platform/system_ops.h"
 
 namespace omvar::platform {
 
@@ -27,22 +27,20 @@ bool system_to_local(Seconds t, std::tm* out) {
 
 void system_sleep_ms(unsigned milliseconds) { Sleep(milliseconds); }
 
-const ClockOps kSystemClock = {system_now, system_to_local, system_sleep_ms};
-
-}  // namespace
-
-const ClockOps& system_clock_ops() { return kSystemClock; }
-
 // The C runtime reads TZ or the system's zone setting once and keeps it;
 // _tzset reads them again.
-void clock_refresh_zone() { _tzset(); }
+void system_refresh_zone() { _tzset(); }
 
-bool clock_zone_name(char* out, std::size_t size) {
+bool system_zone_name(char* out, std::size_t size) {
     const char* tz = std::getenv("TZ");
     _tzset();
     int n = tz != nullptr && tz[0] != '\0' ? std::snprintf(out, size, "TZ=%s", tz)
                                            : std::snprintf(out, size, "%s (system setting)", _tzname[0]);
     return n >= 0 && static_cast<std::size_t>(n) < size;
 }
+}  // namespace
+
+const ClockOps kSystemClock = {system_now, system_to_local, system_sleep_ms, system_refresh_zone,
+                               system_zone_name};
 
 }  // namespace omvar::platform

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "agent/platform/platform.h"
+#include "agent/platform/system_ops.h"
 
 namespace omvar::platform {
 

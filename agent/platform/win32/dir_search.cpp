@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "agent/platform/platform.h"
+#include "agent/platform/system_ops.h"
 #include "agent/platform/win32/search_pattern.h"
 
 namespace omvar::platform {
@@ -77,8 +77,12 @@ void dir_close(DirSearch* search) {
 
 // Every poll searches: the search answers for the whole directory at once, and
 // a missed change notification must never delay a trigger.
-bool dir_watch_unchanged(const char*, const char*) { return false; }
-void dir_watch_settle(const char*) {}
-void dir_watch_forget() {}
+namespace {
+bool system_unchanged(const char*, const char*) { return false; }
+void system_settle(const char*) {}
+void system_forget() {}
+}  // namespace
+
+const DirWatchOps kSystemDirWatch = {system_unchanged, system_settle, system_forget};
 
 }  // namespace omvar::platform

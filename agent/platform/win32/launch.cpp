@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "agent/platform/platform.h"
+#include "agent/platform/system_ops.h"
 #include "agent/platform/win32/launch_record.h"
 
 namespace omvar::platform {
@@ -39,9 +39,9 @@ int system_launch(const LaunchSpec& launch_spec) {
     return 0;
 }
 
-const LaunchOps kSystemLaunch = {system_launch};
-
 }  // namespace
+
+const LaunchOps kSystemLaunch = {system_launch};
 
 bool prepare_launch(const LaunchSpec& launch_spec, LaunchRecord* record) {
     std::memset(record, 0, sizeof *record);
@@ -61,7 +61,5 @@ bool prepare_launch(const LaunchSpec& launch_spec, LaunchRecord* record) {
     }
     return true;
 }
-
-const LaunchOps& system_launch_ops() { return kSystemLaunch; }
 
 }  // namespace omvar::platform

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "agent/platform/platform.h"
+#include "agent/platform/system_ops.h"
 
 namespace omvar::platform {
 
@@ -34,10 +34,8 @@ void system_close(MailslotHandle handle) {
     }
 }
 
-const MailslotOps kSystemMailslot = {system_open, system_write, system_close};
-
 }  // namespace
 
-const MailslotOps& system_mailslot_ops() { return kSystemMailslot; }
+const MailslotOps kSystemMailslot = {system_open, system_write, system_close};
 
 }  // namespace omvar::platform

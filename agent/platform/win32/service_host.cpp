@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "agent/platform/service_host.h"
+#include "agent/platform/system_ops.h"
 
 namespace omvar::platform {
 
@@ -101,12 +102,10 @@ void system_report_status(const ServiceStatus& status) {
     SetServiceStatus(status_handle, &record);
 }
 
-const HostOps kSystemHost = {system_platform_id, system_register_service_process, system_run_dispatcher,
-                             system_register_control_handler, system_report_status};
-
 }  // namespace
 
-const HostOps& system_host_ops() { return kSystemHost; }
+const HostOps kSystemHost = {system_platform_id, system_register_service_process, system_run_dispatcher,
+                             system_register_control_handler, system_report_status};
 
 const char* process_command_line() { return GetCommandLineA(); }
 
