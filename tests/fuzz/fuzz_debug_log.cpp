@@ -1,5 +1,6 @@
 // debug_log with arbitrary, often very long, arguments: every line stays within
-// its size, ends in "\r\n", and is the formatted message cut at the limit.
+// its size, ends in "\r\n", and is the formatted message, control bytes
+// escaped, cut at the limit.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -20,12 +21,34 @@ void capture(const char* line) {
     ++lines;
 }
 
+// The message as formatted into the line buffer, its control bytes escaped, cut
+// before the escape or byte that would not fit beside "\r\n" and the NUL.
+std::string shown_and_cut(const std::string& message) {
+    const std::size_t room = omvar::cron::kDebugLineSize - 3;
+    std::string out;
+    for (unsigned char c : message.substr(0, omvar::cron::kDebugLineSize - 1)) {
+        std::string piece(1, static_cast<char>(c));
+        if (c == '\n') {
+            piece = "\\n";
+        } else if (c == '\t') {
+            piece = "\\t";
+        } else if (c < 0x20 || c == 0x7f) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            piece = hex;
+        }
+        if (out.size() + piece.size() > room) {
+            break;
+        }
+        out += piece;
+    }
+    return out;
+}
+
 void expect_line(const std::string& message) {
-    const std::size_t room = omvar::cron::kDebugLineSize - 3;  // the "\r\n" and the NUL
-    const std::string cut = message.substr(0, room);
     FUZZ_CHECK(lines == 1);
     FUZZ_CHECK(last_line.size() < omvar::cron::kDebugLineSize);
-    FUZZ_CHECK(last_line == cut + "\r\n");
+    FUZZ_CHECK(last_line == shown_and_cut(message) + "\r\n");
     lines = 0;
 }
 
