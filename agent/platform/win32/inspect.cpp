@@ -22,26 +22,6 @@ void set_reason(char* reason, std::size_t size, const char* text) {
     }
 }
 
-}  // namespace
-
-PathInfo path_info(const char* path, char* reason, std::size_t reason_size) {
-    PathInfo info{PathKind::kError, 0, false, false, -1, false};
-    struct _stat64 st {};
-    if (_stat64(path, &st) != 0) {
-        int error = errno;
-        info.kind = error == ENOENT ? PathKind::kMissing : PathKind::kError;
-        set_reason(reason, reason_size, std::strerror(error));
-        return info;
-    }
-    info.kind = (st.st_mode & _S_IFREG) != 0   ? PathKind::kRegular
-                : (st.st_mode & _S_IFDIR) != 0 ? PathKind::kDirectory
-                                               : PathKind::kOther;
-    info.size = static_cast<long long>(st.st_size);
-    return info;
-}
-
-namespace {
-
 // The system's text for a Windows error code, without its line break.
 void set_system_reason(char* reason, std::size_t size, DWORD error) {
     char text[128];
@@ -59,6 +39,27 @@ void set_system_reason(char* reason, std::size_t size, DWORD error) {
 }
 
 }  // namespace
+
+// From the file system's attributes rather than _stat, which takes a directory
+// named with a trailing backslash ("C:\Program Files\Omvar\", as the
+// installer's service arguments give it) for a missing file.
+PathInfo path_info(const char* path, char* reason, std::size_t reason_size) {
+    PathInfo info{PathKind::kError, 0, false, false, -1, false};
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
+        DWORD error = GetLastError();
+        info.kind = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathKind::kMissing
+                                                                                   : PathKind::kError;
+        set_system_reason(reason, reason_size, error);
+        return info;
+    }
+    info.kind = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::kDirectory
+                : (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0  ? PathKind::kOther
+                                                                        : PathKind::kRegular;
+    info.size = static_cast<long long>((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) |
+                                       data.nFileSizeLow);
+    return info;
+}
 
 bool can_read_file(const char* path, char* reason, std::size_t reason_size) {
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
