@@ -19,6 +19,14 @@ using omvar::cron::AgentSettings;
 using omvar::cron::debug_log;
 using omvar::test::DebugCapture;
 using omvar::test::TempDir;
+using omvar::dispatch::kBackupEngine;
+using omvar::dispatch::kMailSender;
+using omvar::dispatch::kUpdater;
+
+std::string command_of(const AgentSettings& s, omvar::dispatch::Companion which) {
+    return s.companion[which].command_line;
+}
+std::string dir_of(const AgentSettings& s, omvar::dispatch::Companion which) { return s.companion[which].working_dir; }
 
 // agent_init changes the process's directory; put it back for the other tests.
 class Settings : public ::testing::Test {
@@ -31,12 +39,12 @@ class Settings : public ::testing::Test {
 
 void expect_settings_for(const std::string& dir) {
     EXPECT_EQ(std::string(agent_settings.install_dir), dir);
-    EXPECT_EQ(std::string(agent_settings.updater_cmd), "\"" + dir + "\\omvar-update1.exe\"");
-    EXPECT_EQ(std::string(agent_settings.updater_dir), dir);
-    EXPECT_EQ(std::string(agent_settings.mailer_cmd), "\"" + dir + "\\omvar-txmail.exe\"");
-    EXPECT_EQ(std::string(agent_settings.mailer_dir), dir);
-    EXPECT_EQ(std::string(agent_settings.backup_cmd), "\"" + dir + "\\omvar-backup.exe\" background");
-    EXPECT_EQ(std::string(agent_settings.backup_dir), dir);
+    EXPECT_EQ(command_of(agent_settings, kUpdater), "\"" + dir + "\\omvar-update1.exe\"");
+    EXPECT_EQ(dir_of(agent_settings, kUpdater), dir);
+    EXPECT_EQ(command_of(agent_settings, kMailSender), "\"" + dir + "\\omvar-txmail.exe\"");
+    EXPECT_EQ(dir_of(agent_settings, kMailSender), dir);
+    EXPECT_EQ(command_of(agent_settings, kBackupEngine), "\"" + dir + "\\omvar-backup.exe\" background");
+    EXPECT_EQ(dir_of(agent_settings, kBackupEngine), dir);
 }
 
 // A real directory below base whose path is exactly `length` bytes long.
@@ -69,7 +77,7 @@ TEST_F(Settings, AllFieldsAreFormedFromTheInstallDirectoryAndItIsEntered) {
         EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), dir + "/."));
         EXPECT_TRUE(capture.lines().empty());
     }
-    EXPECT_EQ(std::string(agent_settings.backup_cmd),
+    EXPECT_EQ(command_of(agent_settings, kBackupEngine),
               "\"" + dir_.path() + "/trailing\\\\omvar-backup.exe\" background");
 }
 
@@ -81,9 +89,9 @@ TEST_F(Settings, CommandLinesAreAPureFunctionOfTheDirectory) {
     const std::filesystem::path cwd = std::filesystem::current_path();
     AgentSettings formed{};
     ASSERT_TRUE(omvar::cron::form_command_lines("/no/such dir", &formed));
-    EXPECT_EQ(std::string(formed.backup_cmd), "\"/no/such dir\\omvar-backup.exe\" background");
-    EXPECT_EQ(std::string(formed.updater_cmd), "\"/no/such dir\\omvar-update1.exe\"");
-    EXPECT_EQ(std::string(formed.mailer_dir), "/no/such dir");
+    EXPECT_EQ(command_of(formed, kBackupEngine), "\"/no/such dir\\omvar-backup.exe\" background");
+    EXPECT_EQ(command_of(formed, kUpdater), "\"/no/such dir\\omvar-update1.exe\"");
+    EXPECT_EQ(dir_of(formed, kMailSender), "/no/such dir");
     EXPECT_EQ(std::memcmp(&before, &agent_settings, sizeof before), 0);
     EXPECT_EQ(std::filesystem::current_path(), cwd);
 }
@@ -112,7 +120,7 @@ TEST_F(Settings, LongestAcceptedInstallDirectoryYieldsWholeCommandLines) {
     ASSERT_EQ(agent_init(dir.c_str()), 0);
     // The backup engine's line is 30 bytes longer than the directory: nothing cut.
     expect_settings_for(dir);
-    EXPECT_EQ(std::strlen(agent_settings.backup_cmd), 1023u + 30);
+    EXPECT_EQ(command_of(agent_settings, kBackupEngine).size(), 1023u + 30);
     EXPECT_TRUE(capture.lines().empty());
 }
 

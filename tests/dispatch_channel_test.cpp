@@ -173,18 +173,18 @@ TEST_F(DispatchFakes, LaunchesUseTheSettings) {
     launch_mail_sender();
     launch_backup_engine();
     ASSERT_EQ(recorder_.launch_specs.size(), 3u);
-    EXPECT_STREQ(recorder_.launch_specs[0].command_line, s.updater_cmd);
-    EXPECT_STREQ(recorder_.launch_specs[0].working_dir, s.updater_dir);
+    EXPECT_STREQ(recorder_.launch_specs[0].command_line, s.companion[kUpdater].command_line);
+    EXPECT_STREQ(recorder_.launch_specs[0].working_dir, s.companion[kUpdater].working_dir);
     EXPECT_FALSE(recorder_.launch_specs[0].below_normal_priority);
     EXPECT_STREQ(recorder_.launch_specs[0].desktop, "WinSta0\\Default");
 
-    EXPECT_STREQ(recorder_.launch_specs[1].command_line, s.mailer_cmd);
-    EXPECT_STREQ(recorder_.launch_specs[1].working_dir, s.mailer_dir);
+    EXPECT_STREQ(recorder_.launch_specs[1].command_line, s.companion[kMailSender].command_line);
+    EXPECT_STREQ(recorder_.launch_specs[1].working_dir, s.companion[kMailSender].working_dir);
     EXPECT_FALSE(recorder_.launch_specs[1].below_normal_priority);
     EXPECT_EQ(recorder_.launch_specs[1].desktop, nullptr);
 
-    EXPECT_STREQ(recorder_.launch_specs[2].command_line, s.backup_cmd);
-    EXPECT_STREQ(recorder_.launch_specs[2].working_dir, s.backup_dir);
+    EXPECT_STREQ(recorder_.launch_specs[2].command_line, s.companion[kBackupEngine].command_line);
+    EXPECT_STREQ(recorder_.launch_specs[2].working_dir, s.companion[kBackupEngine].working_dir);
     EXPECT_TRUE(recorder_.launch_specs[2].below_normal_priority);
     EXPECT_STREQ(recorder_.launch_specs[2].desktop, "WinSta0\\Default");
 

@@ -203,8 +203,8 @@ TEST_F(Launcher, ProgramsThatCannotStartFailBeforeLaunchReturns) {
 TEST_F(Launcher, LaunchReturnsWhileTheProgramStillRuns) {
     test::install_recorder(install_, "omvar-txmail.exe");
     setenv("OMVAR_RECORDER_SLEEP_MS", "3000", 1);
-    platform::LaunchSpec launch_spec{cron::agent_settings.mailer_cmd, cron::agent_settings.mailer_dir, false,
-                                     nullptr};
+    const CompanionCommand& mailer = cron::agent_settings.companion[kMailSender];
+    platform::LaunchSpec launch_spec{mailer.command_line, mailer.working_dir, false, nullptr};
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(platform::launch_process(launch_spec), 0);
     EXPECT_LT(elapsed_ms(start), 2000);

@@ -84,8 +84,8 @@ class Channel : public ::testing::Test {
     // Starts the engine stand-in outside the channel and waits until it reads.
     void start_engine() {
         test::install_engine(install_);
-        platform::LaunchSpec launch_spec{cron::agent_settings.backup_cmd, cron::agent_settings.backup_dir,
-                                         true, nullptr};
+        const dispatch::CompanionCommand& engine = cron::agent_settings.companion[dispatch::kBackupEngine];
+        platform::LaunchSpec launch_spec{engine.command_line, engine.working_dir, true, nullptr};
         ASSERT_EQ(platform::kSystemLaunch.launch(launch_spec), 0);
         ASSERT_TRUE(test::wait_for_file(ready_, 3000));
     }

@@ -460,7 +460,7 @@ TEST(ZbsInstallDir, ReadingAnInstallationLeavesTheWorkingDirectory) {
     ASSERT_NE(getcwd(before, sizeof before), nullptr);
     zbs::ScanReport report;
     EXPECT_EQ(zbs::scan_install(install.path(), 0, &report), zbs::kExitOk) << report.error;
-    EXPECT_EQ(report.key_state, "ok");
+    EXPECT_EQ(report.key_state, zbs::KeyState::kOk);
     ASSERT_NE(getcwd(after, sizeof after), nullptr);
     EXPECT_STREQ(before, after);
 }

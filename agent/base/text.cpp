@@ -1,5 +1,7 @@
 #include "agent/base/text.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 namespace omvar::base {
@@ -34,6 +36,14 @@ bool ends_with_ignoring_case(const char* text, const char* suffix) {
 bool has_extension(const char* name, const char* extension) {
     const char* dot = std::strrchr(name, '.');
     return dot != nullptr && equals_ignoring_case(dot, extension);
+}
+
+bool format_checked(char* out, std::size_t size, const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(out, size, format, args);
+    va_end(args);
+    return n >= 0 && static_cast<std::size_t>(n) < size;
 }
 
 }  // namespace omvar::base

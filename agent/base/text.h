@@ -1,6 +1,8 @@
 // Small text helpers shared by every layer of the agent and its tools.
 #pragma once
 
+#include <cstddef>
+
 namespace omvar::base {
 
 // 'A'..'Z' to 'a'..'z'; every other byte (non-ASCII ones too) unchanged.
@@ -15,5 +17,9 @@ bool ends_with_ignoring_case(const char* text, const char* suffix);
 // True when the name's extension, the part from its last "." on, equals the
 // given one (".zbs") without regard to ASCII case. A name without "." has none.
 bool has_extension(const char* name, const char* extension);
+
+// snprintf into a fixed buffer, telling whether the whole result fitted: false
+// on truncation or an encoding error, and then the text must not be used.
+bool format_checked(char* out, std::size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
 }  // namespace omvar::base

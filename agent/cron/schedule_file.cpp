@@ -1,9 +1,9 @@
 #include "agent/cron/schedule_file.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "agent/base/text.h"
+#include "agent/cron/scan_entry.h"
 #include "agent/cron/schedule.h"
 #include "agent/cron/settings.h"
 #include "agent/dispatch/backup_channel.h"
@@ -15,11 +15,6 @@ static_assert(sizeof kScheduleHeader - 1 == kScheduleHeaderLength, "header lengt
 static_assert(sizeof kSchedulePrefix - 1 == kSchedulePrefixLength, "prefix length");
 
 namespace {
-
-bool format_path(char* out, std::size_t size, const char* dir, const char* name) {
-    int n = std::snprintf(out, size, "%s/%s", dir, name);
-    return n >= 0 && static_cast<std::size_t>(n) < size;
-}
 
 void cut_at(char* line, char c) {
     char* p = std::strchr(line, c);
@@ -49,8 +44,7 @@ ScheduleLine read_schedule_line(crypt::EncryptedStream* stream, char* line, int 
 void evaluate_schedule_file(const char* dir, const platform::DirEntry* entry, const std::tm* t) {
     // The path and then each line share this buffer.
     char buf[kPathSize];
-    if (!format_path(buf, sizeof buf, dir, entry->name) ||
-        (entry->attributes & platform::kAttrDirectory) != 0) {
+    if (!format_entry_path(dir, entry->name, buf) || platform::is_directory(*entry)) {
         return;
     }
     // A descriptor, not a buffered stream: for a file shorter than one chunk that
@@ -67,7 +61,7 @@ void evaluate_schedule_file(const char* dir, const platform::DirEntry* entry, co
     }
     if (read_schedule_line(&stream, buf, static_cast<int>(sizeof buf)) == ScheduleLine::kFound &&
         match_schedule(buf + kSchedulePrefixLength, t) == 1 &&
-        format_path(buf, sizeof buf, dir, entry->name)) {
+        format_entry_path(dir, entry->name, buf)) {
         dispatch::submit_backup_request(buf);
     }
     crypt::estream_close(&stream);

@@ -1,11 +1,10 @@
 #include "agent/cron/tick_actions.h"
 
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 
-#include "agent/base/text.h"
 #include "agent/cron/debug_log.h"
+#include "agent/cron/scan_entry.h"
 #include "agent/cron/schedule.h"
 #include "agent/cron/schedule_file.h"
 #include "agent/cron/settings.h"
@@ -16,7 +15,6 @@
 
 namespace omvar::cron {
 
-const char kUpdaterSchedule[] = "56 * * * *";
 int last_minute = -1;
 bool mail_pending = false;
 
@@ -25,50 +23,42 @@ namespace {
 constexpr char kTriggerExtension[] = ".now";
 constexpr std::size_t kTriggerExtensionLength = sizeof kTriggerExtension - 1;
 
-bool is_directory(const platform::DirEntry& entry) {
-    return (entry.attributes & platform::kAttrDirectory) != 0;
-}
-
-// False when the result would not fit: such a path is never used.
-bool format_checked(char* out, std::size_t size, const char* format, const char* a, const char* b) {
-    int n = std::snprintf(out, size, format, a, b);
-    return n >= 0 && static_cast<std::size_t>(n) < size;
-}
-
-// False when the path does not fit: nothing is listed then.
-bool format_scan_dir(char (&scan_dir)[kPathSize]) {
-    return format_checked(scan_dir, sizeof scan_dir, "%s%s", agent_settings.install_dir, "/etc");
+// The companion programs whose schedule matches this minute, in the table's order.
+void launch_scheduled_companions(const std::tm& tick_time) {
+    for (int i = 0; i < dispatch::kCompanionCount; ++i) {
+        const dispatch::CompanionProgram& program = dispatch::kCompanionPrograms[i];
+        if (program.started_when == dispatch::StartedWhen::kAtScheduledMinutes &&
+            match_schedule(program.schedule, &tick_time) != 0) {
+            dispatch::launch_companion(static_cast<dispatch::Companion>(i));
+        }
+    }
 }
 
 void scan_directory(const std::tm& tick_time) {
     char scan_dir[kPathSize];
     platform::DirSearch search{};
     platform::DirEntry entry{};
-    if (!format_scan_dir(scan_dir) || platform::dir_first(scan_dir, nullptr, &search, &entry) != 0) {
+    if (!format_scan_dir(agent_settings.install_dir, scan_dir) ||
+        platform::dir_first(scan_dir, nullptr, &search, &entry) != 0) {
         return;
     }
     const std::size_t dir_length = std::strlen(scan_dir);
     do {
-        if (base::has_extension(entry.name, ".eml")) {
-            if (mail_pending) {
-                dispatch::launch_mail_sender();
-                mail_pending = false;
-            }
-        } else if (base::has_extension(entry.name, ".zbs")) {
-            if (dir_length + std::strlen(entry.name) + 2 >= kPathSize) {
-                continue;
-            }
-            evaluate_schedule_file(scan_dir, &entry, &tick_time);
+        switch (classify_scan_entry(dir_length, entry)) {
+            case ScanEntry::kMail:
+                if (mail_pending) {
+                    dispatch::launch_mail_sender();
+                    mail_pending = false;
+                }
+                break;
+            case ScanEntry::kScheduleFile:
+                evaluate_schedule_file(scan_dir, &entry, &tick_time);
+                break;
+            default:
+                break;
         }
     } while (platform::dir_next(&search, &entry) == 0);
     platform::dir_close(&search);
-}
-
-// The search may return looser matches (Windows also matches 8.3 short names,
-// so "job.nowx" can answer "*.now"), and a directory can never be deleted:
-// only a file whose name really ends in ".now" is a trigger.
-bool is_trigger(const platform::DirEntry& entry) {
-    return !is_directory(entry) && base::ends_with_ignoring_case(entry.name, kTriggerExtension);
 }
 
 }  // namespace
@@ -91,9 +81,7 @@ void on_tick() {
     last_minute = tick_time.tm_min;
     // The first poll after a minute tick lists the directory in full.
     platform::dir_watch_forget();
-    if (match_schedule(kUpdaterSchedule, &tick_time) != 0) {
-        dispatch::launch_updater();
-    }
+    launch_scheduled_companions(tick_time);
     scan_directory(tick_time);
 }
 
@@ -101,7 +89,8 @@ void poll_run_now() {
     char scan_dir[kPathSize];
     platform::DirSearch search{};
     platform::DirEntry entry{};
-    if (!format_scan_dir(scan_dir) || platform::dir_watch_unchanged(scan_dir, kTriggerExtension)) {
+    if (!format_scan_dir(agent_settings.install_dir, scan_dir) ||
+        platform::dir_watch_unchanged(scan_dir, kTriggerExtension)) {
         return;  // nothing new since a listing that found no trigger
     }
     if (platform::dir_first(scan_dir, kTriggerExtension, &search, &entry) != 0) {
@@ -112,12 +101,15 @@ void poll_run_now() {
         }
         return;
     }
+    const std::size_t dir_length = std::strlen(scan_dir);
     char path[kPathSize];
     bool found = false;
     do {
-        // A trigger whose path does not fit is passed over like a non-trigger.
-        found = is_trigger(entry) &&
-                format_checked(path, sizeof path, "%s/etc/%s", agent_settings.install_dir, entry.name);
+        // The search may return looser matches (Windows also matches 8.3 short
+        // names, so "job.nowx" can answer "*.now"); a directory can never be
+        // deleted, and a path that does not fit is never used: each is passed over.
+        found = classify_scan_entry(dir_length, entry) == ScanEntry::kTrigger &&
+                format_entry_path(scan_dir, entry.name, path);
     } while (!found && platform::dir_next(&search, &entry) == 0);
     // At most one trigger per tick.
     platform::dir_close(&search);

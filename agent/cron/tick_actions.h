@@ -6,8 +6,6 @@ namespace omvar::cron {
 // Minute field of the last minute tick; -1 before the first.
 extern int last_minute;
 extern bool mail_pending;
-// When the updater is started: minute 56 of every hour.
-extern const char kUpdaterSchedule[];
 
 void on_tick();
 void poll_run_now();

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "agent/base/text.h"
 #include "agent/cron/settings.h"
 #include "agent/cron/tick_actions.h"
 
@@ -19,8 +20,7 @@ platform::PidFile pid_file;
 }  // namespace
 
 bool format_pid_file_path(const char* install_dir, char* out, std::size_t size) {
-    int n = std::snprintf(out, size, "%s/etc/omvarcrond.pid", install_dir);
-    return n >= 0 && static_cast<std::size_t>(n) < size;
+    return base::format_checked(out, size, "%s/etc/omvarcrond.pid", install_dir);
 }
 
 platform::Seconds minute_boundary_after(platform::Seconds t) {

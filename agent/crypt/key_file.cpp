@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "agent/base/sizes.h"
+#include "agent/base/text.h"
 #include "agent/crypt/crypto_init.h"
 #include "agent/platform/platform.h"
 
@@ -16,8 +17,7 @@ namespace omvar::crypt {
 const char kKeyFilePath[] = "etc/omvar.ak";
 
 bool format_key_file_path(const char* dir, char* out, std::size_t size) {
-    int n = std::snprintf(out, size, "%s/%s", dir, kKeyFilePath);
-    return n >= 0 && static_cast<std::size_t>(n) < size;
+    return base::format_checked(out, size, "%s/%s", dir, kKeyFilePath);
 }
 
 namespace {
@@ -131,10 +131,9 @@ int load_key(const char* dir, unsigned char* key_out, bool may_create) {
         unsigned char key[kScheduleKeySize];
         int result = read_key_windows(path, key);
         if (result == 0) {
-            // The path fitted, so the directory text does too.
+            // The path fitted, so the directory text does too (else nothing is cached).
             std::memcpy(cached_key, key, sizeof cached_key);
-            std::snprintf(cached_dir, sizeof cached_dir, "%s", dir);
-            key_cached = true;
+            key_cached = base::format_checked(cached_dir, sizeof cached_dir, "%s", dir);
         }
         OPENSSL_cleanse(key, sizeof key);
         if (result != 0) {

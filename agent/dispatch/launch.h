@@ -1,26 +1,22 @@
 // Starting the companion programs, fire-and-forget.
 #pragma once
 
+#include "agent/dispatch/companions.h"
+
 namespace omvar::dispatch {
 
-constexpr unsigned kEngineStartWaitMs = 3000;
+// The command lines and working directories, one per row of kCompanionPrograms,
+// owned by the agent's settings: start-up hands them over, so that this layer
+// does not reach up for them. Until then the texts are empty.
+void set_companion_commands(const CompanionCommand* commands);
 
-// The command line and working directory of each companion program, owned by
-// the agent's settings: start-up hands them over, so that this layer does not
-// reach up for them. Until then the texts are empty.
-struct CompanionCommands {
-    const char* updater_cmd;
-    const char* updater_dir;
-    const char* mailer_cmd;
-    const char* mailer_dir;
-    const char* backup_cmd;
-    const char* backup_dir;
-};
-void set_companion_commands(const CompanionCommands& commands);
+// Starts the program as its row says. After a successful start it returns once
+// the row's wait has passed; after a failed one at once, silently.
+void launch_companion(Companion which);
 
-void launch_updater();
-void launch_mail_sender();
+inline void launch_updater() { launch_companion(kUpdater); }
+inline void launch_mail_sender() { launch_companion(kMailSender); }
 // Returns 3 seconds after a successful start, at once after a failed one.
-void launch_backup_engine();
+inline void launch_backup_engine() { launch_companion(kBackupEngine); }
 
 }  // namespace omvar::dispatch

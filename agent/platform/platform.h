@@ -138,6 +138,8 @@ struct DirEntry {
     unsigned attributes;
 };
 
+inline bool is_directory(const DirEntry& entry) { return (entry.attributes & kAttrDirectory) != 0; }
+
 struct DirSearch {
     std::intptr_t handle;
     bool open;

@@ -211,10 +211,14 @@ int read_schedule_expression(const std::string& key_dir, const std::string& path
     return result;
 }
 
-int read_opened_schedule(crypt::EncryptedStream* stream_in, std::string* expression, std::string* reason) {
+int read_opened_schedule(crypt::EncryptedStream* stream_in, std::string* expression, std::string* reason,
+                         cron::ScheduleLine* found_out) {
     crypt::EncryptedStream& stream = *stream_in;
     char line[base::kPathSize];
     cron::ScheduleLine found = cron::read_schedule_line(&stream, line, static_cast<int>(sizeof line));
+    if (found_out != nullptr) {
+        *found_out = found;
+    }
     // Read on to the end to learn whether the padding holds: that tells a wrong
     // key from a wrong header.
     unsigned char rest[4096];

@@ -23,7 +23,7 @@ std::string previous_text(const ScheduleRow& row) {
 // The reason of a row that is not ok travels as a warning without field or item.
 std::vector<Warning> row_warnings(const ScheduleRow& row) {
     std::vector<Warning> warnings = row.warnings;
-    if (row.state != "ok" && !row.reason.empty()) {
+    if (row.state != RowState::kOk && !row.reason.empty()) {
         warnings.insert(warnings.begin(), Warning{"", "", row.reason});
     }
     return warnings;
@@ -41,19 +41,22 @@ void print_json(const Options& options, const ScanReport& report) {
     std::string out = "{\"install_dir\":" + json_string(report.install_dir) + ",\"install_dir_source\":" +
                       json_string(install_dir_source_name(options.install_dir_source)) +
                       ",\"from\":" + json_string(format_local_minute(report.start)) +
-                      ",\"key\":{\"state\":" + json_string(report.key_state) + "},\"schedules\":[";
+                      ",\"key\":{\"state\":" + json_string(word(report.key_state)) + "},\"schedules\":[";
     for (std::size_t i = 0; i < report.rows.size(); ++i) {
         const ScheduleRow& row = report.rows[i];
-        const bool ok = row.state == "ok";
+        const bool ok = row.state == RowState::kOk;
         out += (i == 0 ? "" : ",");
-        out += "{\"name\":" + json_string(row.name) + ",\"state\":" + json_string(row.state) +
+        out += "{\"name\":" + json_string(row.name) + ",\"state\":" + json_string(word(row.state)) +
                ",\"expression\":" + (ok ? json_string(row.expression) : "null") +
                ",\"next\":" + (ok ? json_string(next_text(row)) : "null") +
                ",\"previous\":" + (ok ? json_string(previous_text(row)) : "null") +
                ",\"warnings\":" + warnings_json(row_warnings(row)) + "}";
     }
-    out += "],\"updater_next\":" +
-           (report.has_updater_next ? json_string(format_local_minute(report.updater_next)) : "null");
+    out += "]";
+    for (const ScheduledStart& scheduled : report.scheduled_starts) {
+        out += std::string(",\"") + dispatch::kCompanionPrograms[scheduled.program].role + "_next\":" +
+               (scheduled.has_next ? json_string(format_local_minute(scheduled.next)) : "null");
+    }
     out += ",\"mail_waiting\":{\"count\":" + std::to_string(report.mail.size()) +
            ",\"names\":" + json_names(report.mail, kMailNamesShown) + "}";
     out += ",\"triggers_waiting\":{\"names\":" + json_names(report.triggers, report.triggers.size()) +
@@ -72,14 +75,14 @@ void print_text(const Options& options, const ScanReport& report) {
     std::printf("install directory: %s (from %s)\n", shown(report.install_dir).c_str(),
                 install_dir_source_text(options).c_str());
     std::printf("from: %s\n", format_local_minute(report.start).c_str());
-    std::printf("key: %s%s%s\n", report.key_state.c_str(), report.key_reason.empty() ? "" : ": ",
+    std::printf("key: %s%s%s\n", word(report.key_state), report.key_reason.empty() ? "" : ": ",
                 report.key_reason.c_str());
     if (report.rows.empty()) {
         std::printf("no schedule files\n");
     }
     for (const ScheduleRow& row : report.rows) {
-        std::printf("\n%s: %s\n", shown(row.name).c_str(), row.state.c_str());
-        if (row.state != "ok") {
+        std::printf("\n%s: %s\n", shown(row.name).c_str(), word(row.state));
+        if (row.state != RowState::kOk) {
             std::printf("  why: %s\n", shown(row.reason).c_str());
             continue;
         }
@@ -90,8 +93,13 @@ void print_text(const Options& options, const ScanReport& report) {
             std::printf("  warning: %s\n", shown(warning_text(warning)).c_str());
         }
     }
-    std::printf("\nupdater: next start %s (minute 56 of every hour)\n",
-                report.has_updater_next ? format_local_minute(report.updater_next).c_str() : "never");
+    std::printf("\n");
+    for (const ScheduledStart& scheduled : report.scheduled_starts) {
+        const dispatch::CompanionProgram& program = dispatch::kCompanionPrograms[scheduled.program];
+        std::printf("%s: next start %s (%s)\n", program.role,
+                    scheduled.has_next ? format_local_minute(scheduled.next).c_str() : "never",
+                    describe_briefly(read_expression(program.schedule)).c_str());
+    }
     std::printf("mail waiting: %zu", report.mail.size());
     for (std::size_t i = 0; i < report.mail.size() && i < kMailNamesShown; ++i) {
         std::printf("%s%s", i == 0 ? " (" : ", ", shown(report.mail[i]).c_str());
@@ -136,7 +144,7 @@ int run_list(const Options& options) {
         return fail(kExitUsage, "cannot write to standard output");
     }
     for (const ScheduleRow& row : report.rows) {
-        if (row.state != "ok" || !row.due) {
+        if (row.state != RowState::kOk || !row.due) {
             return kExitInvalid;
         }
     }

@@ -249,6 +249,21 @@ std::string describe(const ExpressionRead& read) {
     return out;
 }
 
+std::string describe_briefly(const ExpressionRead& read) {
+    std::string out = field_words(read, cron::kMinuteField);
+    const std::string at = "at ";
+    if (out.compare(0, at.size(), at) == 0) {
+        out.erase(0, at.size());
+    }
+    out += " " + field_words(read, cron::kHourField);
+    for (int f = cron::kDayField; f < cron::kFieldCount; ++f) {
+        if (!has_star(read.fields[f])) {
+            out += ", " + field_words(read, f);
+        }
+    }
+    return out;
+}
+
 std::string warning_text(const Warning& warning) {
     std::string out;
     if (!warning.field.empty()) {

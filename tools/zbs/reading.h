@@ -45,6 +45,9 @@ std::string reads_as_text(const ItemRead& item);
 
 // "at minute 30 of hour 8, on Mondays and Fridays, in every month, in every year"
 std::string describe(const ExpressionRead& read);
+// The same without "at" and without the fields after the hour that allow every
+// value: "minute 56 of every hour".
+std::string describe_briefly(const ExpressionRead& read);
 
 struct Warning {
     Warning(std::string field_name, std::string item_text, std::string message_text,

@@ -40,11 +40,7 @@ const char* start_text(platform::ServiceStart start) {
     return "an unusual start type";
 }
 
-void worsen(std::string* level, const char* to) {
-    if (std::string(to) == "fail" || *level == "ok") {
-        *level = to;
-    }
-}
+void worsen(Level* level, Level to) { *level = to > *level ? to : *level; }
 
 }  // namespace
 
@@ -91,10 +87,10 @@ bool service_finding(const std::string& install_dir, Finding* finding) {
         case platform::ServiceQuery::kNotApplicable:
             return false;
         case platform::ServiceQuery::kError:
-            *finding = {"service", "warn", "cannot read the registration of " + name + ": " + reason};
+            *finding = {"service", Level::kWarn, "cannot read the registration of " + name + ": " + reason};
             return true;
         case platform::ServiceQuery::kNotRegistered:
-            *finding = {"service", "warn",
+            *finding = {"service", Level::kWarn,
                         name + " is not registered: the agent does not start with Windows, only by hand"};
             return true;
         case platform::ServiceQuery::kRegistered:
@@ -102,27 +98,27 @@ bool service_finding(const std::string& install_dir, Finding* finding) {
     }
     const std::string path = registration.binary_path;
     const RegisteredCommand command = read_registered_command(path);
-    std::string level = "ok";
+    Level level = Level::kOk;
     std::string detail = "registered, " + std::string(start_text(registration.start)) + ": " + shown(path);
     switch (registration.start) {
         case platform::ServiceStart::kAutomatic:
         case platform::ServiceStart::kDelayedAutomatic:
             break;
         case platform::ServiceStart::kDisabled:
-            worsen(&level, "fail");
+            worsen(&level, Level::kFail);
             detail += "; disabled, it cannot start";
             break;
         default:
-            worsen(&level, "warn");
+            worsen(&level, Level::kWarn);
             detail += "; it does not start with Windows, so after a restart no backup is started";
             break;
     }
     if (registration.path_truncated) {
-        worsen(&level, "warn");
+        worsen(&level, Level::kWarn);
         detail += "; the registered text is longer than can be checked";
     }
     if (!command.hijack_program.empty()) {
-        worsen(&level, "fail");
+        worsen(&level, Level::kFail);
         detail += "; the program path has blanks and no quotes: Windows may start " +
                   shown(command.hijack_program) +
                   " instead of the agent, and the agent may read its install directory from the wrong place";
@@ -131,7 +127,7 @@ bool service_finding(const std::string& install_dir, Finding* finding) {
                                    comparable_dir(install_dir).c_str())) {
         detail += "; runs this install directory";
     } else {
-        worsen(&level, "fail");
+        worsen(&level, Level::kFail);
         detail += "; the agent takes " + quoted(command.install_dir_text) +
                   " as its install directory, not this one" +
                   (command.install_dir_text.find('"') != std::string::npos

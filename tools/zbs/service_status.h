@@ -3,11 +3,13 @@
 
 #include <string>
 
+#include "tools/zbs/states.h"
+
 namespace omvar::zbs {
 
 struct Finding {
     std::string name;
-    std::string level;  // ok, warn, fail
+    Level level = Level::kOk;
     std::string detail;
 };
 

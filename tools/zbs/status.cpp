@@ -26,62 +26,62 @@ Finding agent_finding(const char* pid_path) {
     char reason[256] = {};
     platform::PathInfo info = platform::path_info(pid_path, reason, sizeof reason);
     if (info.kind == platform::PathKind::kMissing) {
-        return {"agent", "fail", "not running (no pid file)"};
+        return {"agent", Level::kFail, "not running (no pid file)"};
     }
     long pid = read_pid(pid_path);
     if (pid == 0) {
-        return {"agent", "fail", "stale pid file: it holds no process id"};
+        return {"agent", Level::kFail, "stale pid file: it holds no process id"};
     }
     platform::ProcessState state = platform::process_state(static_cast<int>(pid));
     if (state == platform::ProcessState::kGone) {
-        return {"agent", "fail", "stale pid file: process " + pid_text(pid) + " does not exist"};
+        return {"agent", Level::kFail, "stale pid file: process " + pid_text(pid) + " does not exist"};
     }
     int holder = platform::pid_file_lock_holder(pid_path);
     if (holder < 0 || state == platform::ProcessState::kUnknown) {
-        return {"agent", "ok", "running, pid " + pid_text(pid)};
+        return {"agent", Level::kOk, "running, pid " + pid_text(pid)};
     }
     if (holder == 0) {
         return {
-            "agent", "fail",
+            "agent", Level::kFail,
             "stale pid file: process " + pid_text(pid) + " exists, but nothing holds the pid file's lock"};
     }
     if (holder != pid) {
-        return {"agent", "warn",
+        return {"agent", Level::kWarn,
                 "the pid file names process " + pid_text(pid) + ", but process " + pid_text(holder) +
                     " holds its lock"};
     }
-    return {"agent", "ok", "running, pid " + pid_text(pid) + ", holding the pid file's lock"};
+    return {"agent", Level::kOk, "running, pid " + pid_text(pid) + ", holding the pid file's lock"};
 }
 
 Finding key_finding(const ScanReport& report) {
-    if (report.key_state.empty()) {
-        return {"key-file", "fail", "not checked: " + report.error};
+    if (report.key_state == KeyState::kNotChecked) {
+        return {"key-file", Level::kFail, "not checked: " + report.error};
     }
-    if (report.key_state == "missing") {
-        return {"key-file", report.rows.empty() ? "warn" : "fail", report.key_reason};
+    if (report.key_state == KeyState::kMissing) {
+        return {"key-file", report.rows.empty() ? Level::kWarn : Level::kFail, report.key_reason};
     }
-    if (report.key_state != "ok") {
-        return {"key-file", "fail", report.key_reason};
+    if (report.key_state != KeyState::kOk) {
+        return {"key-file", Level::kFail, report.key_reason};
     }
     char reason[256] = {};
     const std::string key_path = report.install_dir + "/" + crypt::kKeyFilePath;
     platform::PathInfo info = platform::path_info(key_path.c_str(), reason, sizeof reason);
     if (info.permissions_known && info.others_may_access) {
-        return {"key-file", "warn", "usable, but readable by others: its permissions should be owner-only"};
+        return {"key-file", Level::kWarn, "usable, but readable by others: its permissions should be owner-only"};
     }
-    return {"key-file", "ok", "usable"};
+    return {"key-file", Level::kOk, "usable"};
 }
 
 Finding schedules_finding(const ScanReport& report) {
     if (!report.error.empty()) {
-        return {"schedule-files", "fail", "not checked: " + report.error};
+        return {"schedule-files", Level::kFail, "not checked: " + report.error};
     }
     std::size_t ok = 0;
     std::string failing;
     std::string never;
     for (const ScheduleRow& row : report.rows) {
-        if (row.state != "ok") {
-            failing += (failing.empty() ? "" : ", ") + shown(row.name) + " (" + row.state + ")";
+        if (row.state != RowState::kOk) {
+            failing += (failing.empty() ? "" : ", ") + shown(row.name) + " (" + word(row.state) + ")";
         } else if (!row.due) {
             never += (never.empty() ? "" : ", ") + shown(row.name);
         } else {
@@ -95,12 +95,14 @@ Finding schedules_finding(const ScanReport& report) {
     if (!never.empty()) {
         detail += "; never due: " + never;
     }
-    return {"schedule-files", !failing.empty() ? "fail" : (never.empty() ? "ok" : "warn"), detail};
+    const Level level = !failing.empty() ? Level::kFail : (never.empty() ? Level::kOk : Level::kWarn);
+    return {"schedule-files", level, detail};
 }
 
 // The program as it is started, then the command line the agent forms (on Linux
 // the two differ in their separators).
-Finding program_finding(const char* name, const char* command_line, const char* level_if_not) {
+Finding program_finding(const dispatch::CompanionProgram& companion, const char* command_line) {
+    const std::string name = std::string(companion.role) + "-program";
     char reason[256] = {};
     char program[cron::kCommandSize] = {};
     const bool startable =
@@ -108,50 +110,50 @@ Finding program_finding(const char* name, const char* command_line, const char* 
     const std::string shown_program =
         shown(*program != '\0' ? program : command_line) + " (command line: " + shown(command_line) + ")";
     if (startable) {
-        return {name, "ok", "present and startable: " + shown_program};
+        return {name, Level::kOk, "present and startable: " + shown_program};
     }
     std::string detail = "cannot be started: " + shown_program + ": " + reason;
-    if (std::string(name) == "engine-program") {
-        detail += "; no backup can start while the engine is not running";
+    if (companion.backups_need_it) {
+        detail += std::string("; no backup can start while the ") + companion.role + " is not running";
     }
-    return {name, level_if_not, detail};
+    return {name, companion.backups_need_it ? Level::kFail : Level::kWarn, detail};
 }
 
 Finding channel_finding(const char* pid_path) {
     long owner = -1;
     platform::ChannelState state = platform::channel_probe(dispatch::kBackupMailslot, &owner);
     if (state == platform::ChannelState::kMissing) {
-        return {"engine-channel", "ok", "does not exist: the agent starts the engine when a backup is due"};
+        return {"engine-channel", Level::kOk, "does not exist: the agent starts the engine when a backup is due"};
     }
     if (state == platform::ChannelState::kError) {
-        return {"engine-channel", "warn", "exists, but cannot be opened for writing by this user"};
+        return {"engine-channel", Level::kWarn, "exists, but cannot be opened for writing by this user"};
     }
     char reason[256] = {};
     platform::PathInfo pid_info = platform::path_info(pid_path, reason, sizeof reason);
     const long agent_user =
         pid_info.kind == platform::PathKind::kRegular ? pid_info.owner : platform::current_user();
     if (owner < 0) {
-        return {"engine-channel", "ok", "exists: the engine is running"};
+        return {"engine-channel", Level::kOk, "exists: the engine is running"};
     }
     if (owner == 0 || owner == agent_user) {
-        return {"engine-channel", "ok", "exists and belongs to user " + std::to_string(owner)};
+        return {"engine-channel", Level::kOk, "exists and belongs to user " + std::to_string(owner)};
     }
-    return {"engine-channel", "fail",
+    return {"engine-channel", Level::kFail,
             "belongs to user " + std::to_string(owner) + ", neither root nor the agent's user " +
                 std::to_string(agent_user) + ": the agent refuses to write to it"};
 }
 
 Finding etc_finding(const ScanReport& report) {
     if (platform::directory_writable(report.scan_dir.c_str())) {
-        return {"etc-directory", "ok", "exists and is writable: triggers can be deleted, the key file made"};
+        return {"etc-directory", Level::kOk, "exists and is writable: triggers can be deleted, the key file made"};
     }
-    return {"etc-directory", "fail",
+    return {"etc-directory", Level::kFail,
             "not writable: run-now triggers cannot be deleted (so never run) and no key file can be made"};
 }
 
 Finding triggers_finding(const ScanReport& report) {
     if (!report.error.empty()) {
-        return {"triggers", "fail", "not checked: " + report.error};
+        return {"triggers", Level::kFail, "not checked: " + report.error};
     }
     std::string detail = std::to_string(report.triggers.size()) + " waiting";
     for (std::size_t i = 0; i < report.triggers.size(); ++i) {
@@ -162,9 +164,9 @@ Finding triggers_finding(const ScanReport& report) {
         never += (never.empty() ? "" : ", ") + shown(name);
     }
     if (never.empty()) {
-        return {"triggers", "ok", detail};
+        return {"triggers", Level::kOk, detail};
     }
-    return {"triggers", "warn", detail + "; never handled, directories named like triggers: " + never};
+    return {"triggers", Level::kWarn, detail + "; never handled, directories named like triggers: " + never};
 }
 
 // The zone the agent's next minute tick converts the tick time in, as it would
@@ -173,22 +175,22 @@ Finding zone_finding() {
     char zone[256];
     platform::clock_refresh_zone();
     if (!platform::clock_zone_name(zone, sizeof zone)) {
-        return {"zone", "warn", "the zone's name does not fit in this report"};
+        return {"zone", Level::kWarn, "the zone's name does not fit in this report"};
     }
     std::tm local{};
     char now[32] = "?";
     if (platform::clock_to_local(platform::clock_now(), &local)) {
         std::strftime(now, sizeof now, "%Y-%m-%d %H:%M", &local);
     }
-    return {"zone", "ok",
+    return {"zone", Level::kOk,
             std::string("the next minute tick converts in ") + shown(zone) + ", local time now " + now};
 }
 
 Finding install_dir_finding(const Options& options, const ScanReport& report) {
     if (!report.error.empty()) {
-        return {"install-directory", "fail", install_dir_problem(options, report.error)};
+        return {"install-directory", Level::kFail, install_dir_problem(options, report.error)};
     }
-    return {"install-directory", "ok",
+    return {"install-directory", Level::kOk,
             shown(report.install_dir) + " (from " + install_dir_source_text(options) + ")"};
 }
 
@@ -217,23 +219,21 @@ int run_status(const Options& options) {
         agent_finding(pid_path),
         key_finding(report),
         schedules_finding(report),
-        program_finding("engine-program", settings.backup_cmd, "fail"),
-        program_finding("updater-program", settings.updater_cmd, "warn"),
-        program_finding("mailer-program", settings.mailer_cmd, "warn"),
-        channel_finding(pid_path),
-        etc_finding(report),
-        triggers_finding(report),
-        zone_finding(),
     };
+    for (int i = 0; i < dispatch::kCompanionCount; ++i) {
+        findings.push_back(program_finding(dispatch::kCompanionPrograms[i], settings.companion[i].command_line));
+    }
+    findings.push_back(channel_finding(pid_path));
+    findings.push_back(etc_finding(report));
+    findings.push_back(triggers_finding(report));
+    findings.push_back(zone_finding());
     Finding service;
     if (service_finding(install_dir, &service)) {
         findings.insert(findings.begin() + 1, service);
     }
-    std::string verdict = "ok";
+    Level verdict = Level::kOk;
     for (const Finding& f : findings) {
-        if (f.level == "fail" || (f.level == "warn" && verdict == "ok")) {
-            verdict = f.level;
-        }
+        verdict = f.level > verdict ? f.level : verdict;
     }
     if (options.json) {
         std::string out = "{\"install_dir\":" + json_string(install_dir) + ",\"install_dir_source\":" +
@@ -241,21 +241,21 @@ int run_status(const Options& options) {
         for (std::size_t i = 0; i < findings.size(); ++i) {
             out += (i == 0 ? "" : ",");
             out += "{\"name\":" + json_string(findings[i].name) +
-                   ",\"level\":" + json_string(findings[i].level) +
+                   ",\"level\":" + json_string(word(findings[i].level)) +
                    ",\"detail\":" + json_string(findings[i].detail) + "}";
         }
-        out += "],\"verdict\":" + json_string(verdict) + "}\n";
+        out += "],\"verdict\":" + json_string(word(verdict)) + "}\n";
         std::fputs(out.c_str(), stdout);
     } else {
         for (const Finding& f : findings) {
-            std::printf("%-4s %s: %s\n", f.level.c_str(), f.name.c_str(), f.detail.c_str());
+            std::printf("%-4s %s: %s\n", word(f.level), f.name.c_str(), f.detail.c_str());
         }
-        std::printf("verdict: %s\n", verdict.c_str());
+        std::printf("verdict: %s\n", word(verdict));
     }
     if (std::fflush(stdout) != 0) {
         return fail(kExitUsage, "cannot write to standard output");
     }
-    return verdict == "fail" ? kExitInvalid : kExitOk;
+    return verdict == Level::kFail ? kExitInvalid : kExitOk;
 }
 
 }  // namespace omvar::zbs

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "agent/cron/schedule_file.h"
 #include "agent/cron/tick_loop.h"
 #include "agent/crypt/estream.h"
 #include "agent/platform/platform.h"
@@ -77,8 +78,10 @@ int open_schedule_stream(const std::string& key_dir, const std::string& path, st
 // kExitInvalid with *reason set, or kExitUsage after a message.
 int read_schedule_expression(const std::string& key_dir, const std::string& path, std::string* expression,
                              std::string* reason);
-// The same for a stream already open; the caller closes it.
-int read_opened_schedule(crypt::EncryptedStream* stream, std::string* expression, std::string* reason);
+// The same for a stream already open; the caller closes it. found, when given,
+// gets what the agent's reading found.
+int read_opened_schedule(crypt::EncryptedStream* stream, std::string* expression, std::string* reason,
+                         cron::ScheduleLine* found = nullptr);
 
 // True when the name ends in ".zbs", in any letter case: the names the agent scans.
 bool ends_with_zbs(const std::string& path);

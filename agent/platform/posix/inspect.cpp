@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "agent/base/text.h"
 #include "agent/platform/platform.h"
 #include "agent/platform/posix/layer.h"
 
@@ -82,8 +83,9 @@ bool program_startable(const char* command_line, char* program, std::size_t prog
         set_reason(reason, reason_size, ENAMETOOLONG);
         return false;
     }
-    if (program_size > 0) {
-        std::snprintf(program, program_size, "%s", args.argv[0]);
+    // Only for showing: a path that does not fit is not shown cut, but left out.
+    if (program_size > 0 && !base::format_checked(program, program_size, "%s", args.argv[0])) {
+        program[0] = '\0';
     }
     struct stat st {};
     if (stat(args.argv[0], &st) != 0) {
