@@ -160,6 +160,10 @@ TEST_F(ZbsListTest, EveryKindOfEntryGetsItsState) {
     EXPECT_NE(run.out.find("\nodd\xff\\x01\"name.zbs: ok\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("mail waiting: 2"), std::string::npos);
     EXPECT_NE(run.out.find("never handled, a directory named like a trigger: folder.now"), std::string::npos);
+    // The updater's minutes in words, from the expression the agent uses.
+    EXPECT_NE(run.out.find("\nupdater: next start 2027-01-01 00:56 (minute 56 of every hour)\n"),
+              std::string::npos)
+        << run.out;
 }
 
 TEST_F(ZbsListTest, TooLongPathsAreSkippedAsTheAgentSkipsThem) {

@@ -12,6 +12,7 @@
 
 #include "crypt_test_support.h"
 #include "tools/zbs/scan.h"
+#include "tools/zbs/states.h"
 #include "tools/zbs/zbs.h"
 
 namespace omvar::test {
@@ -370,6 +371,34 @@ void read_synopsis(std::string line, std::map<std::string, Synopsis>* out) {
 }
 
 // The commands' synopses in the tool's usage text, the README and the manual page.
+// The manual page's list of schedule states is the tool's table of them, in its
+// order, and its key states are the ones list can report.
+TEST(ZbsManualPage, NamesTheStatesTheToolReports) {
+    std::vector<std::string> listed;
+    std::string key_line;
+    std::istringstream manual_text(read_file(OMVAR_SOURCE_DIR "/docs/man/omvar-zbs.1.scd"));
+    for (std::string line; std::getline(manual_text, line);) {
+        // "[[ *ok*" starts the table, "|  *not-a-schedule*" continues it.
+        if ((line.rfind("[[ *", 0) == 0 || line.rfind("|  *", 0) == 0) && line.back() == '*') {
+            listed.push_back(line.substr(4, line.size() - 5));
+        }
+        if (line.find("*key* (*state*:") != std::string::npos) {
+            std::getline(manual_text, key_line);
+            key_line = line + " " + key_line;
+        }
+    }
+    std::vector<std::string> table;
+    for (int i = 0; i < zbs::kRowStateCount; ++i) {
+        table.emplace_back(zbs::word(static_cast<zbs::RowState>(i)));
+    }
+    EXPECT_EQ(listed, table);
+    for (zbs::KeyState state :
+         {zbs::KeyState::kOk, zbs::KeyState::kMissing, zbs::KeyState::kTooShort, zbs::KeyState::kUnreadable}) {
+        EXPECT_NE(key_line.find(std::string("*") + zbs::word(state) + "*"), std::string::npos)
+            << zbs::word(state) << " in: " << key_line;
+    }
+}
+
 TEST_F(ZbsToolTest, UsageReadmeAndManualPageAgree) {
     const char* const kCommands[] = {"encrypt", "decrypt", "check", "next", "list", "status", "explain"};
     auto is_command = [&](const std::string& word) {
