@@ -17,16 +17,18 @@ using omvar::cron::agent_init;
 using omvar::cron::agent_settings;
 using omvar::cron::AgentSettings;
 using omvar::cron::debug_log;
-using omvar::test::DebugCapture;
-using omvar::test::TempDir;
 using omvar::dispatch::kBackupEngine;
 using omvar::dispatch::kMailSender;
 using omvar::dispatch::kUpdater;
+using omvar::test::DebugCapture;
+using omvar::test::TempDir;
 
 std::string command_of(const AgentSettings& s, omvar::dispatch::Companion which) {
     return s.companion[which].command_line;
 }
-std::string dir_of(const AgentSettings& s, omvar::dispatch::Companion which) { return s.companion[which].working_dir; }
+std::string dir_of(const AgentSettings& s, omvar::dispatch::Companion which) {
+    return s.companion[which].working_dir;
+}
 
 // agent_init changes the process's directory; put it back for the other tests.
 class Settings : public ::testing::Test {

@@ -392,8 +392,8 @@ TEST(ZbsManualPage, NamesTheStatesTheToolReports) {
         table.emplace_back(zbs::word(static_cast<zbs::RowState>(i)));
     }
     EXPECT_EQ(listed, table);
-    for (zbs::KeyState state :
-         {zbs::KeyState::kOk, zbs::KeyState::kMissing, zbs::KeyState::kTooShort, zbs::KeyState::kUnreadable}) {
+    for (zbs::KeyState state : {zbs::KeyState::kOk, zbs::KeyState::kMissing, zbs::KeyState::kTooShort,
+                                zbs::KeyState::kUnreadable}) {
         EXPECT_NE(key_line.find(std::string("*") + zbs::word(state) + "*"), std::string::npos)
             << zbs::word(state) << " in: " << key_line;
     }

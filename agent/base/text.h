@@ -20,6 +20,7 @@ bool has_extension(const char* name, const char* extension);
 
 // snprintf into a fixed buffer, telling whether the whole result fitted: false
 // on truncation or an encoding error, and then the text must not be used.
-bool format_checked(char* out, std::size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
+bool format_checked(char* out, std::size_t size, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
 
 }  // namespace omvar::base

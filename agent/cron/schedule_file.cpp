@@ -60,8 +60,7 @@ void evaluate_schedule_file(const char* dir, const platform::DirEntry* entry, co
         return;
     }
     if (read_schedule_line(&stream, buf, static_cast<int>(sizeof buf)) == ScheduleLine::kFound &&
-        match_schedule(buf + kSchedulePrefixLength, t) == 1 &&
-        format_entry_path(dir, entry->name, buf)) {
+        match_schedule(buf + kSchedulePrefixLength, t) == 1 && format_entry_path(dir, entry->name, buf)) {
         dispatch::submit_backup_request(buf);
     }
     crypt::estream_close(&stream);

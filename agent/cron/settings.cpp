@@ -18,7 +18,7 @@ bool form_command_lines(const char* dir, AgentSettings* out) {
         dispatch::CompanionCommand& command = out->companion[i];
         // The executable is the first, quoted token, so blanks in the directory are safe.
         if (!base::format_checked(command.command_line, sizeof command.command_line, "\"%s\\%s\"%s", dir,
-                         program.executable, program.arguments) ||
+                                  program.executable, program.arguments) ||
             !base::format_checked(command.working_dir, sizeof command.working_dir, "%s", dir)) {
             return false;
         }

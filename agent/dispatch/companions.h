@@ -36,11 +36,13 @@ inline constexpr char kUserDesktop[] = "WinSta0\\Default";
 // Row indices; the order is the order in which start-up forms the command lines.
 enum Companion : int { kBackupEngine, kUpdater, kMailSender, kCompanionCount };
 
+// role, executable, arguments, below-normal priority, desktop, started when,
+// schedule, wait after start (ms), backups need it
 inline constexpr CompanionProgram kCompanionPrograms[kCompanionCount] = {
-    {"engine", "omvar-backup.exe", " background", true, kUserDesktop, StartedWhen::kWhenEngineMissing, nullptr,
-     3000, true},
-    {"updater", "omvar-update1.exe", "", false, kUserDesktop, StartedWhen::kAtScheduledMinutes, "56 * * * *", 0,
-     false},
+    {"engine", "omvar-backup.exe", " background", true, kUserDesktop, StartedWhen::kWhenEngineMissing,
+     nullptr, 3000, true},
+    {"updater", "omvar-update1.exe", "", false, kUserDesktop, StartedWhen::kAtScheduledMinutes, "56 * * * *",
+     0, false},
     {"mailer", "omvar-txmail.exe", "", false, nullptr, StartedWhen::kWhileMailWaits, nullptr, 0, false},
 };
 

@@ -54,8 +54,8 @@ void print_json(const Options& options, const ScanReport& report) {
     }
     out += "]";
     for (const ScheduledStart& scheduled : report.scheduled_starts) {
-        out += std::string(",\"") + dispatch::kCompanionPrograms[scheduled.program].role + "_next\":" +
-               (scheduled.has_next ? json_string(format_local_minute(scheduled.next)) : "null");
+        out += std::string(",\"") + dispatch::kCompanionPrograms[scheduled.program].role +
+               "_next\":" + (scheduled.has_next ? json_string(format_local_minute(scheduled.next)) : "null");
     }
     out += ",\"mail_waiting\":{\"count\":" + std::to_string(report.mail.size()) +
            ",\"names\":" + json_names(report.mail, kMailNamesShown) + "}";

@@ -144,8 +144,9 @@ int scan_install(const std::string& install_dir, platform::Seconds start, ScanRe
     }
     char scan_dir[base::kPathSize];
     if (!cron::format_scan_dir(install_dir.c_str(), scan_dir)) {
-        report->error = "the path of the install directory's etc would be 1024 bytes or longer: the agent "
-                        "lists nothing in it";
+        report->error =
+            "the path of the install directory's etc would be 1024 bytes or longer: the agent "
+            "lists nothing in it";
         return kExitUsage;
     }
     read_key_state(report);
@@ -154,7 +155,8 @@ int scan_install(const std::string& install_dir, platform::Seconds start, ScanRe
         const dispatch::CompanionProgram& program = dispatch::kCompanionPrograms[i];
         if (program.started_when == dispatch::StartedWhen::kAtScheduledMinutes) {
             ScheduledStart scheduled{static_cast<dispatch::Companion>(i)};
-            scheduled.has_next = next_due(due_sets(read_expression(program.schedule)), zone, start, &scheduled.next);
+            scheduled.has_next =
+                next_due(due_sets(read_expression(program.schedule)), zone, start, &scheduled.next);
             report->scheduled_starts.push_back(scheduled);
         }
     }

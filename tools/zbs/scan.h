@@ -39,11 +39,11 @@ struct ScanReport {
     std::string key_reason;
     std::vector<ScheduleRow> rows;
     std::vector<std::string> mail;
-    std::vector<std::string> triggers;          // in the order the polls take them
-    std::vector<std::string> trigger_dirs;      // named like triggers, never handled
-    std::vector<std::string> trigger_too_long;  // their paths do not fit: never handled
+    std::vector<std::string> triggers;             // in the order the polls take them
+    std::vector<std::string> trigger_dirs;         // named like triggers, never handled
+    std::vector<std::string> trigger_too_long;     // their paths do not fit: never handled
     std::vector<ScheduledStart> scheduled_starts;  // companion programs started at set minutes
-    std::string error;  // why the directory could not be read, with kExitUsage
+    std::string error;                             // why the directory could not be read, with kExitUsage
 };
 
 // Reads the install directory without changing anything, the working directory

@@ -67,7 +67,8 @@ Finding key_finding(const ScanReport& report) {
     const std::string key_path = report.install_dir + "/" + crypt::kKeyFilePath;
     platform::PathInfo info = platform::path_info(key_path.c_str(), reason, sizeof reason);
     if (info.permissions_known && info.others_may_access) {
-        return {"key-file", Level::kWarn, "usable, but readable by others: its permissions should be owner-only"};
+        return {"key-file", Level::kWarn,
+                "usable, but readable by others: its permissions should be owner-only"};
     }
     return {"key-file", Level::kOk, "usable"};
 }
@@ -123,7 +124,8 @@ Finding channel_finding(const char* pid_path) {
     long owner = -1;
     platform::ChannelState state = platform::channel_probe(dispatch::kBackupMailslot, &owner);
     if (state == platform::ChannelState::kMissing) {
-        return {"engine-channel", Level::kOk, "does not exist: the agent starts the engine when a backup is due"};
+        return {"engine-channel", Level::kOk,
+                "does not exist: the agent starts the engine when a backup is due"};
     }
     if (state == platform::ChannelState::kError) {
         return {"engine-channel", Level::kWarn, "exists, but cannot be opened for writing by this user"};
@@ -145,7 +147,8 @@ Finding channel_finding(const char* pid_path) {
 
 Finding etc_finding(const ScanReport& report) {
     if (platform::directory_writable(report.scan_dir.c_str())) {
-        return {"etc-directory", Level::kOk, "exists and is writable: triggers can be deleted, the key file made"};
+        return {"etc-directory", Level::kOk,
+                "exists and is writable: triggers can be deleted, the key file made"};
     }
     return {"etc-directory", Level::kFail,
             "not writable: run-now triggers cannot be deleted (so never run) and no key file can be made"};
@@ -221,7 +224,8 @@ int run_status(const Options& options) {
         schedules_finding(report),
     };
     for (int i = 0; i < dispatch::kCompanionCount; ++i) {
-        findings.push_back(program_finding(dispatch::kCompanionPrograms[i], settings.companion[i].command_line));
+        findings.push_back(
+            program_finding(dispatch::kCompanionPrograms[i], settings.companion[i].command_line));
     }
     findings.push_back(channel_finding(pid_path));
     findings.push_back(etc_finding(report));
