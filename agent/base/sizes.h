@@ -8,9 +8,11 @@ namespace omvar::base {
 // Every path buffer of the agent; an install directory must be shorter than this.
 constexpr std::size_t kPathSize = 1024;
 
-// The pid file path adds "/etc/omvarcrond.pid" to the install directory, so its
-// buffer has room beyond kPathSize: every accepted install directory gets its pid
-// file, and with it the one-agent lock where the platform takes one.
-constexpr std::size_t kPidPathSize = kPathSize + 32;
+// The pid file, below the install directory.
+constexpr char kPidFileSuffix[] = "/etc/omvarcrond.pid";
+
+// Room for the pid file path of every accepted install directory (its NUL is
+// counted in kPathSize), and with it the one-agent lock where the platform takes one.
+constexpr std::size_t kPidPathSize = kPathSize + sizeof kPidFileSuffix - 1;
 
 }  // namespace omvar::base

@@ -20,7 +20,7 @@ platform::PidFile pid_file;
 }  // namespace
 
 bool format_pid_file_path(const char* install_dir, char* out, std::size_t size) {
-    return base::format_checked(out, size, "%s/etc/omvarcrond.pid", install_dir);
+    return base::format_checked(out, size, "%s%s", install_dir, base::kPidFileSuffix);
 }
 
 platform::Seconds minute_boundary_after(platform::Seconds t) {
