@@ -17,24 +17,24 @@ using omvar::cron::agent_init;
 using omvar::cron::agent_settings;
 using omvar::cron::AgentSettings;
 using omvar::cron::debug_log;
-using omvar::test::DebugCapture;
-using omvar::test::TempDir;
 using omvar::dispatch::kBackupEngine;
 using omvar::dispatch::kMailSender;
 using omvar::dispatch::kUpdater;
+using omvar::test::DebugCapture;
+using omvar::test::TempDir;
 
 std::string command_of(const AgentSettings& s, omvar::dispatch::Companion which) {
     return s.companion[which].command_line;
 }
-std::string dir_of(const AgentSettings& s, omvar::dispatch::Companion which) { return s.companion[which].working_dir; }
+std::string dir_of(const AgentSettings& s, omvar::dispatch::Companion which) {
+    return s.companion[which].working_dir;
+}
 
 // agent_init changes the process's directory; put it back for the other tests.
 class Settings : public ::testing::Test {
   protected:
-    void TearDown() override { std::filesystem::current_path(saved_cwd_); }
-
-    std::filesystem::path saved_cwd_ = std::filesystem::current_path();
     TempDir dir_;
+    omvar::test::ScopedCwd cwd_;
 };
 
 void expect_settings_for(const std::string& dir) {
@@ -158,7 +158,7 @@ TEST_F(Settings, DirectoryThatCannotBeEnteredIsLoggedAndKeptAsText) {
         EXPECT_EQ(agent_init(text.c_str()), 1);
         EXPECT_EQ(capture.lines(), std::vector<std::string>{"agent\\cron\\cron:167\r\n"});
         EXPECT_EQ(std::string(agent_settings.install_dir), text);
-        EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), saved_cwd_));
+        EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), cwd_.saved()));
     }
 }
 
