@@ -28,10 +28,10 @@
 #include "agent/cron/settings.h"
 #include "agent/cron/tick_actions.h"
 #include "agent/cron/tick_loop.h"
-#include "agent/crypt/estream.h"
 #include "agent/crypt/key_file.h"
 #include "agent/platform/platform.h"
 #include "bench/null_system.h"
+#include "tests/encrypted_file.h"
 #include "tools/zbs/scan.h"
 
 // ---------------------------------------------------------------- allocation counters
@@ -102,19 +102,6 @@ void openssl_free(void* p, const char*, int) { std::free(p); }
 constexpr int kScheduleFiles = 10000;
 constexpr int kDueEvery = 100;  // one file in a hundred is due at the tick
 
-bool encrypt_file(const std::string& path, const std::string& text) {
-    std::FILE* out = std::fopen(path.c_str(), "wb");
-    if (out == nullptr) {
-        return false;
-    }
-    omvar::crypt::EncryptedStream stream;
-    bool ok = omvar::crypt::estream_open(&stream, out, 1, ".") == 0 &&
-              omvar::crypt::estream_write(&stream, text.data(), static_cast<long>(text.size())) == 0 &&
-              omvar::crypt::estream_finish(&stream) == 0;
-    omvar::crypt::estream_close(&stream);
-    return std::fclose(out) == 0 && ok;
-}
-
 bool install_made = false;
 
 struct Install {
@@ -152,7 +139,7 @@ const Install& install() {
                             : i % kDueEvery == kDueEvery / 2 ? "schedule=0 0 * * 2020\r\n"  // never due
                                                              : "schedule=30 3 * * *\r\n") +
                            "retain=7\n";
-        if (!encrypt_file(name, text)) {
+        if (!omvar::test::write_encrypted_file(name.c_str(), text)) {
             std::abort();
         }
         f.files.push_back(name);

@@ -20,6 +20,7 @@
 #include "agent/crypt/key_file.h"
 #include "agent/platform/platform.h"
 #include "bench/null_system.h"
+#include "tests/encrypted_file.h"
 
 namespace {
 
@@ -32,19 +33,6 @@ struct Fixture {
     unsigned char key[32];
     std::string key_hex;
 };
-
-bool encrypt_file(const std::string& path, const std::string& text) {
-    std::FILE* out = std::fopen(path.c_str(), "wb");
-    if (out == nullptr) {
-        return false;
-    }
-    omvar::crypt::EncryptedStream stream;
-    bool ok = omvar::crypt::estream_open(&stream, out, 1, ".") == 0 &&
-              omvar::crypt::estream_write(&stream, text.data(), static_cast<long>(text.size())) == 0 &&
-              omvar::crypt::estream_finish(&stream) == 0;
-    omvar::crypt::estream_close(&stream);
-    return std::fclose(out) == 0 && ok;
-}
 
 // Built once: an install directory (made the current directory) with a new key
 // file, a 64 MiB file of text lines and a small schedule file.
@@ -77,10 +65,11 @@ const Fixture& fixture() {
     }
     text.resize(static_cast<std::size_t>(kLargeSize));
     f.large = f.dir + "/large.bin";
-    if (!encrypt_file(f.large, text) ||
-        !encrypt_file(f.dir + "/etc/" + f.small_name,
-                      "# Omvar Backup Schedule 1\njob=nightly\nsource=C:\\Data\ntarget=D:\\Backup\n"
-                      "schedule=0 2 * * *\r\nretain=7\n")) {
+    if (!omvar::test::write_encrypted_file(f.large.c_str(), text) ||
+        !omvar::test::write_encrypted_file(
+            (f.dir + "/etc/" + f.small_name).c_str(),
+            "# Omvar Backup Schedule 1\njob=nightly\nsource=C:\\Data\ntarget=D:\\Backup\n"
+            "schedule=0 2 * * *\r\nretain=7\n")) {
         std::abort();
     }
     ready = true;

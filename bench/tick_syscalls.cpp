@@ -16,16 +16,16 @@
 #include "agent/cron/settings.h"
 #include "agent/cron/tick_actions.h"
 #include "agent/cron/tick_loop.h"
-#include "agent/crypt/estream.h"
 #include "agent/crypt/key_file.h"
 #include "agent/platform/platform.h"
 #include "bench/null_system.h"
+#include "tests/encrypted_file.h"
 
 namespace {
 
 int make_files(int count) {
     unsigned char key[omvar::crypt::kScheduleKeySize];
-    if (omvar::crypt::load_schedule_key(key) != 0) {
+    if (omvar::crypt::load_schedule_key(".", key) != 0) {
         return 1;
     }
     for (int i = 0; i < count; ++i) {
@@ -35,16 +35,8 @@ int make_files(int count) {
         // 70 bytes of text: 80 bytes of ciphertext.
         int n = std::snprintf(text, sizeof text,
                               "# Omvar Backup Schedule 1\njob=job%05d\nschedule=30 3 * * *\nretain=7\n", i);
-        std::FILE* out = std::fopen(name, "wb");
-        if (out == nullptr) {
-            return 1;
-        }
-        omvar::crypt::EncryptedStream stream;
-        bool ok = omvar::crypt::estream_open(&stream, out, 1, ".") == 0 &&
-                  omvar::crypt::estream_write(&stream, text, n) == 0 &&
-                  omvar::crypt::estream_finish(&stream) == 0;
-        omvar::crypt::estream_close(&stream);
-        if (std::fclose(out) != 0 || !ok) {
+        if (n < 0 ||
+            !omvar::test::write_encrypted_file(name, std::string(text, static_cast<std::size_t>(n)))) {
             return 1;
         }
     }

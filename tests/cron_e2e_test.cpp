@@ -63,11 +63,6 @@ const std::string kProbe(1, '\0');
 
 std::string request(const std::string& path) { return path + std::string(1, '\0'); }
 
-int own_nice() {
-    errno = 0;
-    return getpriority(PRIO_PROCESS, 0);
-}
-
 std::string from_hex(const std::string& hex) {
     std::string bytes;
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {

@@ -118,7 +118,6 @@ void fake_loop(const std::atomic<int>* run_flag) {
 class HostingTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        saved_cwd_ = std::filesystem::current_path();
         fake = &host_;
         loop_log = &loop_;
         omvar::test::test_system().host = &kFakeOps;
@@ -131,8 +130,6 @@ class HostingTest : public ::testing::Test {
         omvar::test::reset_agent_state();
         fake = nullptr;
         loop_log = nullptr;
-        // Leave the temporary directories before they are removed.
-        std::filesystem::current_path(saved_cwd_);
     }
 
     std::string missing_dir() const { return install_.file("not-there"); }
@@ -140,7 +137,7 @@ class HostingTest : public ::testing::Test {
     omvar::test::TempDir install_;
     FakeHost host_;
     LoopLog loop_;
-    std::filesystem::path saved_cwd_;
+    omvar::test::ScopedCwd cwd_;  // leaves the temporary directories before they go
 };
 
 struct ModeCase {
@@ -216,7 +213,7 @@ TEST_F(HostingTest, EveryExitCodeOfTheTable) {
         if (c.exit_code != 0) {
             EXPECT_TRUE(host_.reports.empty()) << "no status outside service mode";
         }
-        std::filesystem::current_path(saved_cwd_);
+        cwd_.restore();
     }
 }
 

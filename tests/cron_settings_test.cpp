@@ -33,10 +33,8 @@ std::string dir_of(const AgentSettings& s, omvar::dispatch::Companion which) {
 // agent_init changes the process's directory; put it back for the other tests.
 class Settings : public ::testing::Test {
   protected:
-    void TearDown() override { std::filesystem::current_path(saved_cwd_); }
-
-    std::filesystem::path saved_cwd_ = std::filesystem::current_path();
     TempDir dir_;
+    omvar::test::ScopedCwd cwd_;
 };
 
 void expect_settings_for(const std::string& dir) {
@@ -160,7 +158,7 @@ TEST_F(Settings, DirectoryThatCannotBeEnteredIsLoggedAndKeptAsText) {
         EXPECT_EQ(agent_init(text.c_str()), 1);
         EXPECT_EQ(capture.lines(), std::vector<std::string>{"agent\\cron\\cron:167\r\n"});
         EXPECT_EQ(std::string(agent_settings.install_dir), text);
-        EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), saved_cwd_));
+        EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), cwd_.saved()));
     }
 }
 

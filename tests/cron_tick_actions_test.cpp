@@ -297,11 +297,7 @@ class LongPaths : public ::testing::Test {
         key_ = test::key_from_file_bytes(test::known_key_file_bytes());
         ASSERT_EQ(cron::agent_init(dir.c_str()), 0);
     }
-    void TearDown() override {
-        test::reset_agent_state();
-        // Leave the directory so that it can be removed.
-        std::filesystem::current_path(saved_cwd_);
-    }
+    void TearDown() override { test::reset_agent_state(); }
     // Name of the given length ending in the extension.
     std::string name_of(std::size_t length, const std::string& extension) const {
         return std::string(length - extension.size(), 'n') + extension;
@@ -311,9 +307,9 @@ class LongPaths : public ::testing::Test {
         cron::on_tick();
     }
 
-    std::filesystem::path saved_cwd_ = std::filesystem::current_path();
     test::ScopedTimeZone zone_{"UTC"};
     test::TempDir root_;
+    test::ScopedCwd cwd_;
     std::vector<std::string> events() const { return events_of(recorder_); }
 
     test::Recorder recorder_;

@@ -80,6 +80,25 @@ class TickLoop : public ::testing::Test {
         return r.ticks;
     }
 
+    // Every tick stands at its own place on the grid from m0_ + 60: none skipped.
+    void expect_no_tick_skipped(const std::vector<Tick>& ticks) const {
+        for (std::size_t i = 0; i < ticks.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(ticks[i].at, m0_ + 60 + 3 * static_cast<Seconds>(i));
+        }
+    }
+
+    // Ticks first..last all ran at clock `at`, back to back: no sleep between
+    // them, and `sleeps` before them.
+    static void expect_back_to_back(const std::vector<Tick>& ticks, std::size_t first, std::size_t last,
+                                    Seconds at, int sleeps) {
+        for (std::size_t i = first; i <= last; ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(ticks[i].clock, at);
+            EXPECT_EQ(ticks[i].sleeps, sleeps);
+        }
+    }
+
     ScopedTimeZone utc_{"UTC"};
     TempDir dir_;
     // A minute boundary, and the tick grid starts one minute later.
@@ -114,9 +133,9 @@ TEST_F(TickLoop, TicksFallEveryThreeSecondsOnTheMinuteGrid) {
     FakeClock clock(m0_ + 59);
     std::vector<Tick> ticks = run(&clock, 60);  // three minutes
     ASSERT_EQ(ticks.size(), 60u);
+    expect_no_tick_skipped(ticks);
     for (std::size_t i = 0; i < ticks.size(); ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(ticks[i].at, m0_ + 60 + 3 * static_cast<Seconds>(i));
         EXPECT_EQ(ticks[i].clock, ticks[i].at);
         EXPECT_EQ(ticks[i].sleeps, 1 + 3 * static_cast<int>(i));
     }
@@ -206,16 +225,9 @@ TEST_F(TickLoop, ForwardJumpOfThirtySecondsRunsTheSkippedTicksBackToBack) {
     std::vector<Tick> ticks = run(&clock, 13);
     ASSERT_EQ(ticks.size(), 13u);
     EXPECT_EQ(ticks[0].clock, m0_ + 60);
-    for (std::size_t i = 0; i < ticks.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(ticks[i].at, m0_ + 60 + 3 * static_cast<Seconds>(i));
-    }
+    expect_no_tick_skipped(ticks);
     // :03 to :30 all run at once, at clock :32, with no sleep between them.
-    for (std::size_t i = 1; i <= 10; ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(ticks[i].clock, m0_ + 92);
-        EXPECT_EQ(ticks[i].sleeps, ticks[1].sleeps);
-    }
+    expect_back_to_back(ticks, 1, 10, m0_ + 92, ticks[1].sleeps);
     EXPECT_EQ(ticks[11].clock, m0_ + 93);
     EXPECT_EQ(ticks[12].clock, m0_ + 96);
 }
@@ -309,16 +321,9 @@ TEST_F(TickLoop, TickOverrunningByTenSecondsIsFollowedByCatchUpTicksNoneSkipped)
         }
     });
     ASSERT_EQ(ticks.size(), 9u);
-    for (std::size_t i = 0; i < ticks.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(ticks[i].at, m0_ + 60 + 3 * static_cast<Seconds>(i));
-    }
+    expect_no_tick_skipped(ticks);
     // :09, :12 and :15 are late and run back to back at :16; :18 is waited for.
-    for (std::size_t i = 3; i <= 5; ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(ticks[i].clock, m0_ + 76);
-        EXPECT_EQ(ticks[i].sleeps, ticks[2].sleeps);
-    }
+    expect_back_to_back(ticks, 3, 5, m0_ + 76, ticks[2].sleeps);
     EXPECT_EQ(ticks[6].clock, m0_ + 78);
     EXPECT_EQ(ticks[6].sleeps, ticks[2].sleeps + 2);
     EXPECT_EQ(ticks[8].clock, m0_ + 84);

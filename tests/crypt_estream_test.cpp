@@ -83,23 +83,30 @@ TEST_F(EncryptedStreamTest, ReadsLinesLikeFgets) {
     }
 }
 
-TEST_F(EncryptedStreamTest, PlaintextOfOneWholeChunk) {
-    std::string plain;
-    for (int i = 0; plain.size() < 1008; ++i) {
-        plain += "line " + std::to_string(i) + "\n";
+// A plaintext whose padded ciphertext fills one 1024-byte chunk exactly, and one
+// of many chunks read through a small buffer.
+TEST_F(EncryptedStreamTest, PlaintextReadsBackWhole) {
+    struct Case {
+        const char* what;
+        std::string plain;
+        int size;
+    };
+    std::string one_chunk;
+    for (int i = 0; one_chunk.size() < 1008; ++i) {
+        one_chunk += "line " + std::to_string(i) + "\n";
     }
-    plain.resize(1008);
-    std::string path = cipher_file(plain);
-    EXPECT_EQ(read_file(path).size(), 1024u);
-    EXPECT_EQ(join(read_lines(path, 1024)), plain);
-}
-
-TEST_F(EncryptedStreamTest, LongFileReadsBackWhole) {
-    std::string plain;
+    one_chunk.resize(1008);
+    std::string long_file;
     for (int i = 0; i < 5000; ++i) {
-        plain += std::string(static_cast<std::size_t>(i % 97), 'x') + std::to_string(i) + "\n";
+        long_file += std::string(static_cast<std::size_t>(i % 97), 'x') + std::to_string(i) + "\n";
     }
-    EXPECT_EQ(join(read_lines(cipher_file(plain), 64)), plain);
+    const Case cases[] = {{"one whole chunk", one_chunk, 1024}, {"long file", long_file, 64}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = cipher_file(c.plain);
+        EXPECT_EQ(read_file(path).size(), (c.plain.size() / 16 + 1) * 16);
+        EXPECT_EQ(join(read_lines(path, c.size)), c.plain);
+    }
 }
 
 TEST_F(EncryptedStreamTest, EmptyFileYieldsNothing) {

@@ -47,14 +47,6 @@ extern "C" ssize_t write(int fd, const void* data, size_t length) {
 namespace omvar::test {
 namespace {
 
-std::string load_key() {
-    unsigned char key[crypt::kScheduleKeySize] = {};
-    if (crypt::load_schedule_key(".", key) != 0) {
-        return "";
-    }
-    return std::string(reinterpret_cast<char*>(key), sizeof key);
-}
-
 TEST(KeyFile, FirstLoadCreatesAnOwnerOnlyRegularFile) {
     InstallDir install;
     ASSERT_EQ(load_key().size(), 32u);
@@ -66,11 +58,7 @@ TEST(KeyFile, FirstLoadCreatesAnOwnerOnlyRegularFile) {
 }
 
 TEST(KeyFile, SymlinkAndFifoKeyPathsFailWithoutTouchingAnything) {
-    struct Case {
-        const char* what;
-        void (*make)(const InstallDir& install, const std::string& victim);
-    };
-    const Case cases[] = {
+    const UnusableKeyPath cases[] = {
         {"symlink to a readable file",
          [](const InstallDir& install, const std::string& victim) {
              ASSERT_EQ(symlink(victim.c_str(), install.key_path().c_str()), 0);
@@ -83,16 +71,7 @@ TEST(KeyFile, SymlinkAndFifoKeyPathsFailWithoutTouchingAnything) {
         {"fifo", [](const InstallDir& install,
                     const std::string&) { ASSERT_EQ(mkfifo(install.key_path().c_str(), 0600), 0); }},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        InstallDir install;
-        const std::string victim = install.file("victim");
-        write_file(victim, known_key_file_bytes());
-        c.make(install, victim);
-        EXPECT_EQ(load_key(), "");
-        EXPECT_EQ(read_file(victim), known_key_file_bytes());
-        EXPECT_FALSE(file_exists(install.file("nowhere")));
-    }
+    expect_unusable_key_paths_refused(cases);
 }
 
 TEST(WriteAll, WritesEverythingAndReportsErrors) {

@@ -10,14 +10,6 @@
 namespace omvar::test {
 namespace {
 
-std::string load_key() {
-    unsigned char key[crypt::kScheduleKeySize] = {};
-    if (crypt::load_schedule_key(".", key) != 0) {
-        return "";
-    }
-    return std::string(reinterpret_cast<char*>(key), sizeof key);
-}
-
 TEST(KeyFile, FirstLoadCreatesRandomFileAndUsesItsWindows) {
     InstallDir install;
     std::string key = load_key();
@@ -89,11 +81,7 @@ TEST(KeyFile, ShortFileFailsEveryCallAndIsLeftAlone) {
 }
 
 TEST(KeyFile, UnusableKeyPathsFailWithoutTouchingAnything) {
-    struct Case {
-        const char* what;
-        void (*make)(const InstallDir& install, const std::string& victim);
-    };
-    const Case cases[] = {
+    const UnusableKeyPath cases[] = {
         {"directory",
          [](const InstallDir& install, const std::string&) {
              ASSERT_TRUE(std::filesystem::create_directory(install.key_path()));
@@ -103,16 +91,7 @@ TEST(KeyFile, UnusableKeyPathsFailWithoutTouchingAnything) {
              ASSERT_TRUE(std::filesystem::remove(install.file("etc")));
          }},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        InstallDir install;
-        const std::string victim = install.file("victim");
-        write_file(victim, known_key_file_bytes());
-        c.make(install, victim);
-        EXPECT_EQ(load_key(), "");
-        EXPECT_EQ(read_file(victim), known_key_file_bytes());
-        EXPECT_FALSE(file_exists(install.file("nowhere")));
-    }
+    expect_unusable_key_paths_refused(cases);
 }
 
 TEST(KeyFile, CreateNeverReplacesAnExistingFile) {

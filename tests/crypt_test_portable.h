@@ -5,6 +5,8 @@
 // the openssl tool byte for byte).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +15,8 @@
 
 #include "agent/crypt/estream.h"
 #include "agent/crypt/key_file.h"
+#include "encrypted_file.h"
+#include "hex.h"
 #include "test_support.h"
 
 namespace omvar::test {
@@ -44,16 +48,6 @@ inline std::string key_file_bytes_for(const std::string& key) {
         bytes.replace(static_cast<std::size_t>(kAgreedWindows[i]), 4, key.substr(4 * i, 4));
     }
     return bytes;
-}
-
-inline std::string to_hex(const std::string& bytes) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char c : bytes) {
-        hex += kDigits[c >> 4];
-        hex += kDigits[c & 15];
-    }
-    return hex;
 }
 
 // An estream record with its file, closed in the right order.
@@ -97,14 +91,7 @@ inline bool encrypt_file(const std::string& key, const std::string& plain_path, 
     write_file(key_path, key_file_bytes_for(key));
     crypt::reset_schedule_key_cache();
 
-    const std::string plain = read_file(plain_path);
-    bool ok = false;
-    {
-        OpenedStream out(out_path, 1);
-        ok = out.open_result == 0 &&
-             crypt::estream_write(&out.stream, plain.data(), static_cast<long>(plain.size())) == 0 &&
-             crypt::estream_finish(&out.stream) == 0;
-    }
+    const bool ok = write_encrypted_file(out_path.c_str(), read_file(plain_path));
 
     if (had_key_file) {
         write_file(key_path, saved);
@@ -121,7 +108,6 @@ class InstallDir {
   public:
     InstallDir() {
         std::error_code ec;
-        old_cwd_ = std::filesystem::current_path(ec);
         std::filesystem::create_directory(dir_.file("etc"), ec);
         crypt::reset_schedule_key_cache();
         std::filesystem::current_path(dir_.path(), ec);
@@ -129,14 +115,7 @@ class InstallDir {
             std::abort();
         }
     }
-    ~InstallDir() {
-        crypt::reset_schedule_key_cache();
-        std::error_code ec;
-        std::filesystem::current_path(old_cwd_, ec);
-        if (ec) {
-            std::abort();
-        }
-    }
+    ~InstallDir() { crypt::reset_schedule_key_cache(); }
     InstallDir(const InstallDir&) = delete;
     InstallDir& operator=(const InstallDir&) = delete;
 
@@ -153,7 +132,39 @@ class InstallDir {
 
   private:
     TempDir dir_;
-    std::filesystem::path old_cwd_;
+    ScopedCwd cwd_;
 };
+
+// The schedule key of the current directory, or "" when loading it fails.
+inline std::string load_key() {
+    unsigned char key[crypt::kScheduleKeySize] = {};
+    if (crypt::load_schedule_key(".", key) != 0) {
+        return "";
+    }
+    return std::string(reinterpret_cast<char*>(key), sizeof key);
+}
+
+// A key path that no key can be loaded from: make() turns a fresh install
+// directory's key path into it, next to a file "victim" of key-file bytes.
+struct UnusableKeyPath {
+    const char* what;
+    void (*make)(const InstallDir& install, const std::string& victim);
+};
+
+// Each case fails to load, and neither the victim nor the path a link names
+// ("nowhere") is written or made.
+template <std::size_t N>
+void expect_unusable_key_paths_refused(const UnusableKeyPath (&cases)[N]) {
+    for (const UnusableKeyPath& c : cases) {
+        SCOPED_TRACE(c.what);
+        InstallDir install;
+        const std::string victim = install.file("victim");
+        write_file(victim, known_key_file_bytes());
+        c.make(install, victim);
+        EXPECT_EQ(load_key(), "");
+        EXPECT_EQ(read_file(victim), known_key_file_bytes());
+        EXPECT_FALSE(file_exists(install.file("nowhere")));
+    }
+}
 
 }  // namespace omvar::test

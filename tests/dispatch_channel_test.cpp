@@ -10,20 +10,11 @@
 #include "agent/dispatch/backup_channel.h"
 #include "agent/dispatch/launch.h"
 #include "agent/platform/platform.h"
+#include "hex.h"
 #include "test_support.h"
 
 namespace omvar::dispatch {
 namespace {
-
-std::string hex(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
 
 // The calls as "open NAME", "write HANDLE HEX", "close HANDLE", "launch COMMAND LINE", "sleep MS".
 std::vector<std::string> texts_of(const test::Recorder& recorder) {
@@ -35,7 +26,7 @@ std::vector<std::string> texts_of(const test::Recorder& recorder) {
                 out.push_back("open " + call.text);
                 break;
             case Call::kWrite:
-                out.push_back("write " + std::to_string(call.handle) + " " + hex(call.text));
+                out.push_back("write " + std::to_string(call.handle) + " " + test::to_hex(call.text));
                 break;
             case Call::kClose:
                 out.push_back("close " + std::to_string(call.handle));

@@ -32,17 +32,6 @@ namespace {
 
 using test::RecorderRun;
 
-int own_nice() {
-    errno = 0;
-    return getpriority(PRIO_PROCESS, 0);
-}
-
-long elapsed_ms(std::chrono::steady_clock::time_point since) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since)
-            .count());
-}
-
 // Our own descriptors that a started program may rightly inherit: those without
 // close-on-exec that the test runner gave us (standard streams, perhaps others).
 std::string inheritable_fds() {
@@ -94,9 +83,6 @@ int children_of_this_process() {
 class Launcher : public ::testing::Test {
   protected:
     void SetUp() override {
-        char cwd[4096];
-        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-        old_cwd_ = cwd;
         // A blank in the install directory must survive the quoting.
         install_ = std::filesystem::canonical(dir_.path()).string() + "/My Backup";
         ASSERT_EQ(mkdir(install_.c_str(), 0755), 0);
@@ -106,7 +92,6 @@ class Launcher : public ::testing::Test {
     void TearDown() override {
         unsetenv("OMVAR_RECORDER_RECORD");
         unsetenv("OMVAR_RECORDER_SLEEP_MS");
-        EXPECT_EQ(chdir(old_cwd_.c_str()), 0);
     }
 
     std::vector<RecorderRun> wait_for_runs(std::size_t n, const std::string& record) {
@@ -117,7 +102,7 @@ class Launcher : public ::testing::Test {
     test::TempDir dir_;
     std::string install_;
     std::string record_;
-    std::string old_cwd_;
+    test::ScopedCwd cwd_;
 };
 
 TEST_F(Launcher, UpdaterAndMailSenderRunAtOwnPriorityInTheInstallDir) {
@@ -140,7 +125,7 @@ TEST_F(Launcher, UpdaterAndMailSenderRunAtOwnPriorityInTheInstallDir) {
         EXPECT_EQ(run.argv0, install_ + "/" + run.name);
         EXPECT_TRUE(run.args.empty());
         EXPECT_EQ(run.cwd, install_);
-        EXPECT_EQ(run.nice, own_nice());
+        EXPECT_EQ(run.nice, test::own_nice());
     }
 }
 
@@ -156,7 +141,7 @@ TEST_F(Launcher, EngineRunsBelowNormalWithBackgroundAndIsWaitedFor) {
     EXPECT_EQ(runs[0].argv0, install_ + "/omvar-backup.exe");
     EXPECT_EQ(runs[0].args, std::vector<std::string>{"background"});
     EXPECT_EQ(runs[0].cwd, install_);
-    EXPECT_EQ(runs[0].nice, std::max(10, own_nice()));
+    EXPECT_EQ(runs[0].nice, std::max(10, test::own_nice()));
 }
 
 TEST_F(Launcher, ProgramsThatCannotStartFailBeforeLaunchReturns) {
@@ -190,7 +175,7 @@ TEST_F(Launcher, ProgramsThatCannotStartFailBeforeLaunchReturns) {
         platform::LaunchSpec launch_spec{c.command.c_str(), c.dir.c_str(), false, nullptr};
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(platform::launch_process(launch_spec), -1);
-        EXPECT_LT(elapsed_ms(start), 1000);
+        EXPECT_LT(test::elapsed_ms(start), 1000);
     }
     EXPECT_FALSE(test::file_exists(record_));
 
@@ -207,7 +192,7 @@ TEST_F(Launcher, LaunchReturnsWhileTheProgramStillRuns) {
     platform::LaunchSpec launch_spec{mailer.command_line, mailer.working_dir, false, nullptr};
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(platform::launch_process(launch_spec), 0);
-    EXPECT_LT(elapsed_ms(start), 2000);
+    EXPECT_LT(test::elapsed_ms(start), 2000);
     EXPECT_EQ(wait_for_runs(1, record_).size(), 1u);
 }
 

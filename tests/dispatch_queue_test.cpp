@@ -31,12 +31,6 @@ const char* const kEngineOptions[] = {"OMVAR_ENGINE_MSGSIZE", "OMVAR_ENGINE_MAXM
                                       "OMVAR_ENGINE_READ_DELAY_MS", "OMVAR_ENGINE_NO_READ",
                                       "OMVAR_ENGINE_START_DELAY_MS"};
 
-long elapsed_ms(std::chrono::steady_clock::time_point since) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since)
-            .count());
-}
-
 long queued_messages() {
     mqd_t q = mq_open(test::kEngineQueue, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (q == static_cast<mqd_t>(-1)) {
@@ -51,9 +45,6 @@ long queued_messages() {
 class Channel : public ::testing::Test {
   protected:
     void SetUp() override {
-        char cwd[4096];
-        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-        old_cwd_ = cwd;
         test::remove_engine_queue();
         install_ = std::filesystem::canonical(dir_.path()).string();
         ASSERT_EQ(cron::agent_init(install_.c_str()), 0);
@@ -78,7 +69,6 @@ class Channel : public ::testing::Test {
             unsetenv(name);
         }
         EXPECT_FALSE(test::remove_engine_queue()) << "a test left the queue behind";
-        EXPECT_EQ(chdir(old_cwd_.c_str()), 0);
     }
 
     // Starts the engine stand-in outside the channel and waits until it reads.
@@ -129,19 +119,17 @@ class Channel : public ::testing::Test {
     std::string install_;
     std::string record_;
     std::string ready_;
-    std::string old_cwd_;
+    test::ScopedCwd cwd_;
 };
 
-const std::string kProbe = test::message_line(std::string(1, '\0'));
-
-std::string request(const std::string& path) { return test::message_line(path + std::string(1, '\0')); }
+const std::string kProbe = test::probe_line();
 
 TEST_F(Channel, RunningEngineGetsProbeAndPathAndNothingIsStarted) {
     start_engine();
     const std::string path = install_ + "/etc/nightly.zbs";
     submit_backup_request(path.c_str());
 
-    EXPECT_EQ(messages_after(2), (std::vector<std::string>{kProbe, request(path)}));
+    EXPECT_EQ(messages_after(2), (std::vector<std::string>{kProbe, test::request_line(path)}));
     EXPECT_EQ(launches(), 0);
     EXPECT_TRUE(sleeps().empty());
     EXPECT_EQ(channel_calls(), (std::vector<std::string>{
@@ -159,7 +147,7 @@ TEST_F(Channel, EngineNotRunningIsStartedOnceBelowNormalThenGetsTheRequest) {
     EXPECT_EQ(channel_calls(),
               (std::vector<std::string>{"open", "open", "write 1", "write " + std::to_string(path.size() + 1),
                                         "close"}));
-    EXPECT_EQ(messages_after(2), (std::vector<std::string>{kProbe, request(path)}));
+    EXPECT_EQ(messages_after(2), (std::vector<std::string>{kProbe, test::request_line(path)}));
     EXPECT_EQ(test::count_lines_starting(record_, "start\t"), 1);
     errno = 0;
     EXPECT_EQ(test::start_field(record_, "nice"), std::to_string(std::max(10, getpriority(PRIO_PROCESS, 0))));
@@ -183,7 +171,7 @@ TEST_F(Channel, EngineSlowerThanTheWaitLosesTheRequest) {
 TEST_F(Channel, EngineMissingMeansTwoOpensNoWaitNothingDelivered) {
     auto start = std::chrono::steady_clock::now();
     submit_backup_request("/x/etc/a.zbs");
-    EXPECT_LT(elapsed_ms(start), 1000);
+    EXPECT_LT(test::elapsed_ms(start), 1000);
     EXPECT_EQ(channel_calls(), (std::vector<std::string>{"open", "open"}));
     EXPECT_EQ(launches(), 1);
     EXPECT_TRUE(sleeps().empty());
@@ -200,7 +188,7 @@ TEST_F(Channel, SeveralRequestsInOneTickEachWithItsOwnOpenProbeWriteClose) {
         submit_backup_request(p.c_str());
         expected_calls.insert(expected_calls.end(),
                               {"open", "write 1", "write " + std::to_string(p.size() + 1), "close"});
-        expected_messages.insert(expected_messages.end(), {kProbe, request(p)});
+        expected_messages.insert(expected_messages.end(), {kProbe, test::request_line(p)});
     }
     EXPECT_EQ(channel_calls(), expected_calls);
     EXPECT_EQ(messages_after(6), expected_messages);
@@ -217,7 +205,7 @@ TEST_F(Channel, FullQueueWaitsForRoomAndLosesNothing) {
     for (int i = 0; i < 50; ++i) {
         const std::string path = install_ + "/etc/job" + std::to_string(i) + ".zbs";
         submit_backup_request(path.c_str());
-        expected.insert(expected.end(), {kProbe, request(path)});
+        expected.insert(expected.end(), {kProbe, test::request_line(path)});
     }
     EXPECT_EQ(messages_after(100), expected);
     EXPECT_EQ(launches(), 0);
@@ -231,14 +219,14 @@ TEST_F(Channel, QueueThatStaysFullFailsAfterABoundedWait) {
     ASSERT_EQ(mailslot_open(kBackupMailslot), 0);  // the probe takes the one place
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(mailslot_write("/x", 3), kMailslotWriteFailed);
-    long waited = elapsed_ms(start);
+    long waited = test::elapsed_ms(start);
     EXPECT_GE(waited, 900);
     EXPECT_LT(waited, 3000);
     mailslot_close();
 
     start = std::chrono::steady_clock::now();
     EXPECT_EQ(mailslot_open(kBackupMailslot), kMailslotProbeFailed);
-    waited = elapsed_ms(start);
+    waited = test::elapsed_ms(start);
     EXPECT_GE(waited, 900);
     EXPECT_LT(waited, 3000);
     EXPECT_EQ(channel_calls(),
@@ -251,7 +239,7 @@ TEST_F(Channel, MessageLargerThanTheQueueTakesFailsAtOnce) {
     const std::string path = install_ + "/etc/longer-than-eight.zbs";
     auto start = std::chrono::steady_clock::now();
     submit_backup_request(path.c_str());
-    EXPECT_LT(elapsed_ms(start), 500);
+    EXPECT_LT(test::elapsed_ms(start), 500);
     EXPECT_EQ(channel_calls(), (std::vector<std::string>{
                                    "open", "write 1", "write " + std::to_string(path.size() + 1), "close"}));
     EXPECT_EQ(messages_after(1), std::vector<std::string>{kProbe});
@@ -293,7 +281,7 @@ TEST_F(Channel, EngineReplacesItsOwnStaleQueue) {
     mq_close(stale);
     start_engine();
     submit_backup_request("/x/etc/a.zbs");
-    EXPECT_EQ(messages_after(2), (std::vector<std::string>{kProbe, request("/x/etc/a.zbs")}));
+    EXPECT_EQ(messages_after(2), (std::vector<std::string>{kProbe, test::request_line("/x/etc/a.zbs")}));
 }
 
 TEST_F(Channel, MailslotNameMapsToItsLastComponent) {

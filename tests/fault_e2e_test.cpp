@@ -52,9 +52,6 @@ std::vector<std::string> zbs_in_scan_order(const std::string& dir) {
     return names;
 }
 
-std::string probe() { return message_line(std::string(1, '\0')); }
-std::string request(const std::string& path) { return message_line(path + std::string(1, '\0')); }
-
 class FaultE2e : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -180,8 +177,8 @@ TEST_F(FaultE2e, SlowEngineGetsEveryRequestAfterItsProbeInScanOrder) {
     ASSERT_TRUE(wait_messages(40, 15000)) << messages().size() << " messages";
     std::vector<std::string> expected;
     for (const std::string& name : zbs_in_scan_order(etc_)) {
-        expected.push_back(probe());
-        expected.push_back(request(etc_ + "/" + name));
+        expected.push_back(probe_line());
+        expected.push_back(request_line(etc_ + "/" + name));
     }
     EXPECT_EQ(messages(), expected);
     EXPECT_EQ(stop_agent(agent), 0);
@@ -254,7 +251,7 @@ TEST_F(FaultE2e, ScanDirectoryThatAppearsLateIsScannedFromTheNextMinute) {
     write_schedule("late.zbs", "57 1 * * *");
 
     ASSERT_TRUE(wait_messages(2, 12000)) << agent_output();
-    EXPECT_EQ(messages(), (std::vector<std::string>{probe(), request(etc_ + "/late.zbs")}));
+    EXPECT_EQ(messages(), (std::vector<std::string>{probe_line(), request_line(etc_ + "/late.zbs")}));
     EXPECT_EQ(count_lines_starting(aux_ + "/updater.txt", "run"), 1) << read_file(aux_ + "/updater.txt");
     EXPECT_EQ(stop_agent(agent), 0);
 }
@@ -323,7 +320,7 @@ TEST_P(BadKey, SchedulesAreSkippedUntilAGoodKeyAndARestart) {
     write_good_key();
     pid_t again = start_agent("2026-01-05 02:00:58", "", user);
     ASSERT_TRUE(wait_messages(2, 6000)) << agent_output();
-    EXPECT_EQ(messages(), (std::vector<std::string>{probe(), request(etc_ + "/nightly.zbs")}));
+    EXPECT_EQ(messages(), (std::vector<std::string>{probe_line(), request_line(etc_ + "/nightly.zbs")}));
     EXPECT_EQ(stop_agent(again), 0);
 }
 

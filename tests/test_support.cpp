@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <direct.h>
@@ -8,12 +9,15 @@
 #include <unistd.h>
 #endif
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
+#include <thread>
 
 #include "agent/cron/hosting.h"
 #include "agent/cron/settings.h"
@@ -312,6 +316,46 @@ ScopedTimeZone::~ScopedTimeZone() {
     }
     tzset();
 #endif
+}
+
+ScopedCwd::ScopedCwd() {
+    std::error_code ec;
+    saved_ = std::filesystem::current_path(ec).string();
+    if (ec) {
+        ADD_FAILURE() << "no working directory: " << ec.message();
+    }
+}
+
+void ScopedCwd::restore() const {
+    std::error_code ec;
+    std::filesystem::current_path(saved_, ec);
+    if (ec) {
+        ADD_FAILURE() << "cannot return to " << saved_ << ": " << ec.message();
+    }
+}
+
+bool wait_until(const std::function<bool()>& cond, int timeout_ms) {
+#ifdef _WIN32
+    const auto poll = std::chrono::milliseconds(20);  // Wine's processes answer slower
+#else
+    const auto poll = std::chrono::milliseconds(5);
+#endif
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        if (cond()) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(poll);
+    }
+}
+
+long elapsed_ms(std::chrono::steady_clock::time_point since) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since)
+            .count());
 }
 
 std::string read_file(const std::string& path) {

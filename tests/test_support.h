@@ -4,6 +4,7 @@
 // reset of the agent's process-wide state. Every test uses these, never its own.
 #pragma once
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <string>
@@ -117,6 +118,22 @@ class Recorder {
 // The replaced system calls belong to FakeClock, Recorder and DebugCapture.
 void reset_agent_state();
 
+// Puts the working directory back when it goes (agent_init enters the install
+// directory). Declare it after the directories it may be inside: it leaves them
+// before they are removed, which Windows requires.
+class ScopedCwd {
+  public:
+    ScopedCwd();
+    ~ScopedCwd() { restore(); }
+    ScopedCwd(const ScopedCwd&) = delete;
+    ScopedCwd& operator=(const ScopedCwd&) = delete;
+    void restore() const;
+    const std::string& saved() const { return saved_; }
+
+  private:
+    std::string saved_;
+};
+
 // Seconds since the epoch of a local time in the current TZ.
 platform::Seconds local_seconds(int year, int month, int day, int hour, int minute, int second);
 std::string local_text(platform::Seconds t);  // "YYYY-MM-DD HH:MM:SS"
@@ -164,6 +181,11 @@ constexpr bool kTrailingBlankKeptInNames = true;
 #else
 #define OMVAR_POSIX_ONLY(why) static_cast<void>(0)
 #endif
+
+// Polls cond every few milliseconds of real time; false if it did not hold within timeout_ms.
+bool wait_until(const std::function<bool()>& cond, int timeout_ms);
+// Real milliseconds since `since`.
+long elapsed_ms(std::chrono::steady_clock::time_point since);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& contents);

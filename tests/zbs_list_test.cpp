@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "crypt_test_support.h"
 #include "json_reader.h"
+#include "zbs_test_support.h"
 
 namespace omvar::test {
 namespace {
@@ -26,39 +26,13 @@ std::string without_read_override() {
                : "";
 }
 
-class ZbsListTest : public ::testing::Test {
+class ZbsListTest : public ::testing::Test, public ZbsInstall {
   protected:
-    TempDir install;
-    TempDir scratch;
-    std::string key;
-
-    void SetUp() override {
-        mkdir(install.file("etc").c_str(), 0755);
-        std::string bytes = known_key_file_bytes();
-        write_file(install.file("etc/omvar.ak"), bytes);
-        chmod(install.file("etc/omvar.ak").c_str(), 0600);
-        key = key_from_file_bytes(bytes);
-    }
-
-    ToolRun zbs(const std::vector<std::string>& args, const std::string& tz = "UTC",
-                const std::string& prefix = "") {
-        return run_captured("cd " + shell_quote(scratch.path()) + " && TZ=" + shell_quote(tz) + " " + prefix +
-                                shell_quote(OMVAR_ZBS_BINARY),
-                            args, scratch.path());
-    }
-
-    void schedule(const std::string& dir, const std::string& name, const std::string& plain,
-                  const std::string& with_key) {
-        write_file(scratch.file("plain"), plain);
-        ASSERT_TRUE(openssl_encrypt(with_key, scratch.file("plain"), dir + "/" + name)) << name;
-    }
-    void schedule(const std::string& name, const std::string& expression) {
-        schedule(install.file("etc"), name, "# Omvar Backup Schedule\nschedule=" + expression + "\n", key);
-    }
+    void SetUp() override { use_known_key(); }
 
     Json list_json(const std::string& dir, const std::string& prefix = "") {
         ToolRun run =
-            zbs({"list", "--json", "--from", "2027-01-01 00:00", "--install-dir", dir}, "UTC", prefix);
+            zbs({"list", "--json", "--from", "2027-01-01 00:00", "--install-dir", dir}, "UTC", "", prefix);
         Json doc;
         EXPECT_TRUE(JsonReader::parse(run.out, &doc)) << run.out << run.err;
         return doc;
@@ -78,9 +52,9 @@ TEST_F(ZbsListTest, EveryKindOfEntryGetsItsState) {
     schedule("nightly.zbs", "30 2 * * *");
     schedule("upper.ZBS", "0 12 * * *");
     schedule("past.zbs", "0 0 * * 2020");
-    schedule(etc, "header.zbs", "# omvar backup schedule\nschedule=* * * * *\n", key);
-    schedule(etc, "noline.zbs", "# Omvar Backup Schedule\njob=1\n", key);
-    schedule(etc, "otherkey.zbs", "# Omvar Backup Schedule\nschedule=* * * * *\n", std::string(32, 'o'));
+    encrypt_to(etc + "/header.zbs", "# omvar backup schedule\nschedule=* * * * *\n", key);
+    encrypt_to(etc + "/noline.zbs", "# Omvar Backup Schedule\njob=1\n", key);
+    encrypt_to(etc + "/otherkey.zbs", "# Omvar Backup Schedule\nschedule=* * * * *\n", std::string(32, 'o'));
     write_file(etc + "/plain.zbs", "# Omvar Backup Schedule\nschedule=* * * * *\n");
     mkdir((etc + "/folder.zbs").c_str(), 0755);
     mkfifo((etc + "/fifo.zbs").c_str(), 0600);
@@ -154,7 +128,8 @@ TEST_F(ZbsListTest, EveryKindOfEntryGetsItsState) {
     EXPECT_EQ(doc["triggers_waiting"]["never_handled"].items[0].text, "folder.now");
 
     // The text output has one "name: state" line per entry, control bytes shown escaped.
-    ToolRun run = zbs({"list", "--from", "2027-01-01 00:00", "--install-dir", install.path()}, "UTC", prefix);
+    ToolRun run =
+        zbs({"list", "--from", "2027-01-01 00:00", "--install-dir", install.path()}, "UTC", "", prefix);
     EXPECT_EQ(run.rc, 1) << run.err;
     EXPECT_NE(run.out.find("\nfolder.zbs: directory\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("\nodd\xff\\x01\"name.zbs: ok\n"), std::string::npos) << run.out;
@@ -178,8 +153,8 @@ TEST_F(ZbsListTest, TooLongPathsAreSkippedAsTheAgentSkipsThem) {
     const std::string long_name = std::string(1024 - (dir.size() + 4) - 2 - 4, 'n') + ".zbs";
     const std::string fits_name = long_name.substr(1);
     ASSERT_LT(long_name.size(), 256u);
-    schedule(dir + "/etc", long_name, "# Omvar Backup Schedule\nschedule=* * * * *\n", key);
-    schedule(dir + "/etc", fits_name, "# Omvar Backup Schedule\nschedule=* * * * *\n", key);
+    encrypt_to(dir + "/etc/" + long_name, "# Omvar Backup Schedule\nschedule=* * * * *\n", key);
+    encrypt_to(dir + "/etc/" + fits_name, "# Omvar Backup Schedule\nschedule=* * * * *\n", key);
     const Json doc = list_json(dir);
     const std::map<std::string, std::string> expected = {{long_name, "too-long"}, {fits_name, "ok"}};
     EXPECT_EQ(states(doc), expected);

@@ -110,14 +110,7 @@ TEST(ZbsReading, AgreesWithTheMatcherOverTheFuzzCorpus) {
         const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         // Decoded as the fuzz target decodes it: a time record, then the expression.
         fuzz::Reader reader{reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
-        std::tm t{};
-        bool wild = (reader.byte() & 7) == 0;
-        t.tm_min = wild ? reader.int32() : reader.byte() % 60;
-        t.tm_hour = wild ? reader.int32() : reader.byte() % 24;
-        t.tm_mday = wild ? reader.int32() : 1 + reader.byte() % 31;
-        t.tm_mon = wild ? reader.int32() : reader.byte() % 12;
-        t.tm_year = wild ? reader.int32() : 100 + reader.byte() % 60;
-        t.tm_wday = wild ? reader.int32() : reader.byte() % 7;
+        std::tm t = reader.time_record();
         const std::string expression = reader.rest_as_c_string();
         SCOPED_TRACE(entry.path().filename().string());
         EXPECT_EQ(cron::match_schedule(expression.c_str(), &t) == 1,

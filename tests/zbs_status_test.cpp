@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "crypt_test_support.h"
 #include "json_reader.h"
+#include "zbs_test_support.h"
 
 namespace omvar::test {
 namespace {
@@ -26,18 +26,11 @@ struct Finding {
 };
 
 // An install directory with a key, the three programs and one good schedule file.
-struct Installation {
-    TempDir install;
-    TempDir scratch;
-    std::string key;
+struct Installation : ZbsInstall {
     int lock_fd = -1;
 
     Installation() {
-        mkdir(install.file("etc").c_str(), 0755);
-        std::string bytes = known_key_file_bytes();
-        write_file(install.file("etc/omvar.ak"), bytes);
-        chmod(install.file("etc/omvar.ak").c_str(), 0600);
-        key = key_from_file_bytes(bytes);
+        use_known_key();
         for (const char* program : {"omvar-backup.exe", "omvar-update1.exe", "omvar-txmail.exe"}) {
             write_file(install.file(program), "#!/bin/sh\n");
             chmod(install.file(program).c_str(), 0755);
@@ -50,10 +43,6 @@ struct Installation {
         }
     }
 
-    void schedule(const std::string& name, const std::string& expression) {
-        write_file(scratch.file("plain"), "# Omvar Backup Schedule\nschedule=" + expression + "\n");
-        ASSERT_TRUE(openssl_encrypt(key, scratch.file("plain"), install.file("etc/" + name)));
-    }
     // A pid file naming pid, locked by this process when lock is set (as a running agent holds it).
     void pid_file(long pid, bool lock) {
         write_file(install.file("etc/omvarcrond.pid"), std::to_string(pid) + "\n");

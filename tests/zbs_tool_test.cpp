@@ -10,38 +10,20 @@
 #include <string>
 #include <vector>
 
-#include "crypt_test_support.h"
 #include "tools/zbs/scan.h"
 #include "tools/zbs/states.h"
 #include "tools/zbs/zbs.h"
+#include "zbs_test_support.h"
 
 namespace omvar::test {
 namespace {
 
-class ZbsToolTest : public ::testing::Test {
+class ZbsToolTest : public ::testing::Test, public ZbsInstall {
   protected:
-    TempDir install;
-    TempDir scratch;
-
-    void SetUp() override { mkdir(install.file("etc").c_str(), 0755); }
-
-    // Runs the tool from directory cwd (default: the scratch directory).
-    ToolRun zbs(const std::vector<std::string>& args, const std::string& tz = "UTC",
-                const std::string& cwd = "") {
-        return run_captured("cd " + shell_quote(cwd.empty() ? scratch.path() : cwd) +
-                                " && TZ=" + shell_quote(tz) + " " + shell_quote(OMVAR_ZBS_BINARY),
-                            args, scratch.path());
-    }
-
-    std::string key_path() const { return install.file("etc/omvar.ak"); }
-    std::string use_known_key() {
-        std::string bytes = known_key_file_bytes();
-        write_file(key_path(), bytes);
-        return key_from_file_bytes(bytes);
-    }
-    std::string schedule_file(const std::string& name, const std::string& plain, const std::string& key) {
-        write_file(scratch.file("plain"), plain);
-        EXPECT_TRUE(openssl_encrypt(key, scratch.file("plain"), scratch.file(name)));
+    // A schedule file in the scratch directory; its path.
+    std::string schedule_file(const std::string& name, const std::string& plain,
+                              const std::string& with_key) {
+        encrypt_to(scratch.file(name), plain, with_key);
         return scratch.file(name);
     }
 };
@@ -97,8 +79,8 @@ TEST_F(ZbsToolTest, EncryptCreatesTheKeyLikeTheAgentAndOpensslReadsTheResult) {
     EXPECT_FALSE(file_exists(scratch.file("job.zbs.tmp")));
     EXPECT_EQ(read_file(scratch.file("victim")), "keep");
 
-    std::string key = key_from_file_bytes(read_file(key_path()));
-    ASSERT_TRUE(openssl_decrypt(key, scratch.file("job.zbs"), scratch.file("back")));
+    const std::string created = key_from_file_bytes(read_file(key_path()));
+    ASSERT_TRUE(openssl_decrypt(created, scratch.file("job.zbs"), scratch.file("back")));
     EXPECT_EQ(read_file(scratch.file("back")), plain);
 
     run = zbs({"decrypt", "job.zbs", "--install-dir=" + install.path()});
@@ -116,7 +98,7 @@ TEST_F(ZbsToolTest, EncryptCreatesTheKeyLikeTheAgentAndOpensslReadsTheResult) {
 }
 
 TEST_F(ZbsToolTest, DecryptReadsOpensslFilesAndRejectsOtherKeys) {
-    std::string key = use_known_key();
+    use_known_key();
     schedule_file("mine.zbs", "any bytes\n", key);
     ToolRun run = zbs({"decrypt", "mine.zbs", "--install-dir", install.path()});
     EXPECT_EQ(run.rc, 0) << run.err;
@@ -133,7 +115,7 @@ TEST_F(ZbsToolTest, DecryptReadsOpensslFilesAndRejectsOtherKeys) {
 }
 
 TEST_F(ZbsToolTest, CheckSaysWhatTheAgentSees) {
-    std::string key = use_known_key();
+    use_known_key();
     schedule_file("due.zbs", "# Omvar Backup Schedule v2\nSchedule=0 2 * * *\r\n", key);
     schedule_file("header.zbs", "# omvar backup schedule\nschedule=0 2 * * *\n", key);
     schedule_file("noline.zbs", "# Omvar Backup Schedule\njob=1\n", key);
@@ -266,10 +248,9 @@ TEST_F(ZbsToolTest, NextGivesUpAfterTenYears) {
 }
 
 TEST_F(ZbsToolTest, NextReadsScheduleFilesByTheirPathBeforeEnteringTheInstallDir) {
-    std::string key = use_known_key();
+    use_known_key();
     mkdir(scratch.file("sub").c_str(), 0755);
-    write_file(scratch.file("plain"), "# Omvar Backup Schedule\nschedule=0 3 * * *\n");
-    ASSERT_TRUE(openssl_encrypt(key, scratch.file("plain"), scratch.file("sub/job.zbs")));
+    encrypt_to(scratch.file("sub/job.zbs"), "# Omvar Backup Schedule\nschedule=0 3 * * *\n", key);
     ToolRun run = zbs(
         {"next", "sub/job.zbs", "-n", "2", "--from", "2024-05-01 00:00", "--install-dir", install.path()});
     EXPECT_EQ(run.rc, 0) << run.err;

@@ -87,15 +87,7 @@ int reference_match(const std::string& expression, const std::tm& t) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     omvar::fuzz::Reader in{data, size};
-    std::tm t{};
-    // Mostly plausible records, so that matches are common; now and then any int.
-    bool wild = (in.byte() & 7) == 0;
-    t.tm_min = wild ? in.int32() : in.byte() % 60;
-    t.tm_hour = wild ? in.int32() : in.byte() % 24;
-    t.tm_mday = wild ? in.int32() : 1 + in.byte() % 31;
-    t.tm_mon = wild ? in.int32() : in.byte() % 12;
-    t.tm_year = wild ? in.int32() : 100 + in.byte() % 60;
-    t.tm_wday = wild ? in.int32() : in.byte() % 7;
+    std::tm t = in.time_record();
     // The rest is the expression, cut at its first NUL as a C string would be.
     std::string expression = in.rest_as_c_string();
     const std::string before = expression;

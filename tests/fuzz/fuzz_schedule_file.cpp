@@ -10,10 +10,10 @@
 
 #include "agent/cron/schedule.h"
 #include "agent/cron/schedule_file.h"
-#include "agent/crypt/estream.h"
 #include "agent/platform/platform.h"
 #include "agent/platform/system_ops.h"
 #include "fuzz_support.h"
+#include "tests/encrypted_file.h"
 
 namespace {
 
@@ -77,19 +77,6 @@ bool reference_due(const std::string& plain, const std::tm& t) {
     return false;
 }
 
-bool encrypt_to(const char* path, const std::string& plain) {
-    std::FILE* out = std::fopen(path, "wb");
-    if (out == nullptr) {
-        return false;
-    }
-    omvar::crypt::EncryptedStream stream;
-    bool ok = omvar::crypt::estream_open(&stream, out, 1, ".") == 0 &&
-              omvar::crypt::estream_write(&stream, plain.data(), static_cast<long>(plain.size())) == 0 &&
-              omvar::crypt::estream_finish(&stream) == 0;
-    omvar::crypt::estream_close(&stream);
-    return std::fclose(out) == 0 && ok;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -118,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         plain = "# Omvar Backup Schedule\n" + plain;
     }
 
-    FUZZ_CHECK(encrypt_to("etc/job.zbs", plain));
+    FUZZ_CHECK(omvar::test::write_encrypted_file("etc/job.zbs", plain));
     messages.clear();
     opens = 0;
     launches = 0;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #define FUZZ_CHECK(cond)                                                                  \
@@ -50,6 +51,19 @@ struct Reader {
         return out;
     }
     std::string rest() { return take(size); }
+    // A time record for the matcher: mostly plausible fields, so that matches
+    // are common; one input in eight takes any int for each.
+    std::tm time_record() {
+        std::tm t{};
+        const bool wild = (byte() & 7) == 0;
+        t.tm_min = wild ? int32() : byte() % 60;
+        t.tm_hour = wild ? int32() : byte() % 24;
+        t.tm_mday = wild ? int32() : 1 + byte() % 31;
+        t.tm_mon = wild ? int32() : byte() % 12;
+        t.tm_year = wild ? int32() : 100 + byte() % 60;
+        t.tm_wday = wild ? int32() : byte() % 7;
+        return t;
+    }
     std::string rest_as_c_string() {
         std::string all = rest();
         return all.substr(0, std::strlen(all.c_str()));

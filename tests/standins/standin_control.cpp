@@ -2,15 +2,17 @@
 
 #include <mqueue.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
+
+#include "hex.h"
 
 namespace omvar::test {
 
@@ -27,19 +29,6 @@ void install_engine(const std::string& dir) { copy_program(OMVAR_TEST_ENGINE, di
 
 void install_recorder(const std::string& dir, const std::string& name) {
     copy_program(OMVAR_TEST_RECORDER, dir + "/" + name);
-}
-
-bool wait_until(const std::function<bool()>& cond, int timeout_ms) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-        if (cond()) {
-            return true;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
 }
 
 bool wait_for_file(const std::string& path, int timeout_ms) {
@@ -66,13 +55,16 @@ std::vector<std::string> engine_messages(const std::string& record) {
 }
 
 std::string message_line(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char c : bytes) {
-        hex += digits[c >> 4];
-        hex += digits[c & 15];
-    }
-    return "msg\t" + std::to_string(bytes.size()) + "\t" + hex;
+    return "msg\t" + std::to_string(bytes.size()) + "\t" + to_hex(bytes);
+}
+
+std::string probe_line() { return message_line(std::string(1, '\0')); }
+
+std::string request_line(const std::string& path) { return message_line(path + std::string(1, '\0')); }
+
+int own_nice() {
+    errno = 0;
+    return getpriority(PRIO_PROCESS, 0);
 }
 
 std::string start_field(const std::string& record, const std::string& key) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "standins/deadline.h"
+#include "test_support.h"
 
 namespace omvar::test {
 
@@ -18,15 +19,19 @@ void install_engine(const std::string& dir);
 // Copies the recorder stand-in into dir as name ("omvar-update1.exe", ...).
 void install_recorder(const std::string& dir, const std::string& name);
 
-// Polls cond every few milliseconds; false if it did not hold within timeout_ms.
-bool wait_until(const std::function<bool()>& cond, int timeout_ms);
 bool wait_for_file(const std::string& path, int timeout_ms);
 
 std::vector<std::string> read_lines(const std::string& path);
 // The "msg" lines of an engine record, in order.
 std::vector<std::string> engine_messages(const std::string& record);
-// The record line the engine writes for a message with these bytes.
+// The record line the engine writes for a message with these bytes, for the
+// one-byte probe, and for a request for path (sent with its NUL).
 std::string message_line(const std::string& bytes);
+std::string probe_line();
+std::string request_line(const std::string& path);
+// This process's nice value: a started companion's is compared with it.
+int own_nice();
+
 // The tab-separated "key=value" field of the engine's "start" line ("" if none).
 std::string start_field(const std::string& record, const std::string& key);
 // Number of "start" lines (engine) or "run" blocks (recorder) in a record.

@@ -44,6 +44,8 @@
 #include <cstring>
 #include <string>
 
+#include "hex.h"
+
 namespace {
 
 constexpr char kQueue[] = "/omvarbackup";
@@ -88,17 +90,6 @@ void sleep_ms(long ms) {
     timespec t{ms / 1000, (ms % 1000) * 1000000L};
     while (nanosleep(&t, &t) != 0 && errno == EINTR && !stop_requested) {
     }
-}
-
-std::string hex(const char* data, std::size_t length) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (std::size_t i = 0; i < length; ++i) {
-        unsigned char c = static_cast<unsigned char>(data[i]);
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
 }
 
 void record_start(int argc, char** argv) {
@@ -150,7 +141,7 @@ void remove_own_queue(mqd_t queue) {
 }
 
 void report_message(const char* data, std::size_t length, bool to_stdout) {
-    append_line("msg\t" + std::to_string(length) + "\t" + hex(data, length));
+    append_line("msg\t" + std::to_string(length) + "\t" + omvar::test::to_hex(data, length));
     if (!to_stdout) {
         return;
     }

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "hex.h"
+
 namespace {
 
 constexpr DWORD kPollMs = 50;
@@ -44,17 +46,6 @@ void append_line(const std::string& line) {
     std::string text = line + "\n";
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
-}
-
-std::string hex(const char* data, DWORD length) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (DWORD i = 0; i < length; ++i) {
-        unsigned char c = static_cast<unsigned char>(data[i]);
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
 }
 
 bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -97,7 +88,7 @@ int main(int argc, char** argv) {
         DWORD n = 0;
         // The read waits at most the mailslot's read timeout.
         if (ReadFile(slot, buffer.data(), kReadBufferSize, &n, nullptr)) {
-            append_line("msg\t" + std::to_string(n) + "\t" + hex(buffer.data(), n));
+            append_line("msg\t" + std::to_string(n) + "\t" + omvar::test::to_hex(buffer.data(), n));
         } else if (GetLastError() != ERROR_SEM_TIMEOUT) {
             append_line("error\tReadFile\t" + std::to_string(GetLastError()));
             Sleep(kPollMs);

@@ -61,7 +61,6 @@ const platform::ClockOps kRecordingClock = {platform::kSystemClock.now, platform
 class Win32Dispatch : public ::testing::Test {
   protected:
     void SetUp() override {
-        saved_cwd_ = std::filesystem::current_path();
         launches = launch_failures = opens = 0;
         sleeps.clear();
         really_sleep = false;
@@ -72,13 +71,12 @@ class Win32Dispatch : public ::testing::Test {
     }
     void TearDown() override {
         test::test_system() = platform::system_ops();
-        std::filesystem::current_path(saved_cwd_);
         _putenv_s("OMVAR_RECORDER_RECORD", "");
     }
 
     test::TempDir dir_;
     std::string install_;
-    std::filesystem::path saved_cwd_;
+    test::ScopedCwd cwd_;
 };
 
 std::string with_nul(const std::string& s) { return s + std::string(1, '\0'); }
@@ -99,7 +97,7 @@ TEST_F(Win32Dispatch, RunningEngineReadsProbeThenPathForEachRequest) {
         expected.push_back(kProbe);
         expected.push_back(with_nul(path));
     }
-    ASSERT_TRUE(wintest::wait_until([&] { return engine.messages().size() >= expected.size(); }, 5000));
+    ASSERT_TRUE(test::wait_until([&] { return engine.messages().size() >= expected.size(); }, 5000));
     EXPECT_EQ(engine.messages(), expected);
     EXPECT_EQ(launches, 0) << "a running engine is never started";
     EXPECT_EQ(opens, 3);
@@ -123,20 +121,20 @@ TEST_F(Win32Dispatch, MissingEngineIsStartedBelowNormalAndGetsTheRequest) {
     dispatch::submit_backup_request(path.c_str());
 
     const std::string record = install_ + "\\engine-record.txt";
-    ASSERT_TRUE(wintest::wait_until([&] { return wintest::engine_messages(record).size() >= 2; }, 5000));
+    ASSERT_TRUE(test::wait_until([&] { return wintest::engine_messages(record).size() >= 2; }, 5000));
     EXPECT_EQ(wintest::engine_messages(record), (std::vector<std::string>{kProbe, with_nul(path)}));
     EXPECT_EQ(launches, 1);
     EXPECT_EQ(opens, 2);
     EXPECT_EQ(sleeps, std::vector<unsigned>{3000});
-    std::string text = wintest::read_text(record);
+    std::string text = test::read_file(record);
     EXPECT_NE(text.find("\tcmdline=\"" + install_ + "\\omvar-backup.exe\" background\n"), std::string::npos)
         << text;
     EXPECT_NE(text.find("\tcwd=" + install_ + "\t"), std::string::npos) << text;
 
     // The engine belongs to no one here: stop it through its stop file.
-    std::filesystem::current_path(saved_cwd_);
+    cwd_.restore();
     std::ofstream(install_ + "\\engine-stop") << "stop\n";
-    EXPECT_TRUE(wintest::wait_until([&] { return !wintest::exists(install_ + "\\engine-ready"); }, 5000));
+    EXPECT_TRUE(test::wait_until([&] { return !wintest::exists(install_ + "\\engine-ready"); }, 5000));
 }
 
 TEST_F(Win32Dispatch, EngineThatCannotStartCostsNoWaitAndDeliversNothing) {
@@ -152,7 +150,7 @@ TEST_F(Win32Dispatch, EngineThatCannotStartCostsNoWaitAndDeliversNothing) {
 std::vector<std::map<std::string, std::string>> recorder_runs(const std::string& record) {
     std::vector<std::map<std::string, std::string>> runs;
     std::map<std::string, std::string> run;
-    std::istringstream lines(wintest::read_text(record));
+    std::istringstream lines(test::read_file(record));
     for (std::string line; std::getline(lines, line);) {
         std::size_t tab = line.find('\t');
         if (line == "end") {
@@ -189,13 +187,13 @@ TEST_F(Win32Dispatch, CompanionsStartWithTheirCommandLineDirectoryAndDesktop) {
     }
     ASSERT_EQ(cron::agent_init(install_.c_str()), 0);
     // Run from elsewhere: the working directory must come from the launch.
-    std::filesystem::current_path(saved_cwd_);
+    cwd_.restore();
     for (const CompanionCase& c : kCompanions) {
         SCOPED_TRACE(c.program);
         sleeps.clear();
         std::size_t before = recorder_runs(record).size();
         c.launch();
-        ASSERT_TRUE(wintest::wait_until([&] { return recorder_runs(record).size() > before; }, 5000));
+        ASSERT_TRUE(test::wait_until([&] { return recorder_runs(record).size() > before; }, 5000));
         auto run = recorder_runs(record).back();
         EXPECT_EQ(run["cmdline"], "\"" + install_ + "\\" + c.program + "\"" + c.arguments);
         EXPECT_EQ(run["cwd"], install_);

@@ -33,20 +33,16 @@ void touch(const std::string& path) { test::write_file(path, "x"); }
 class Win32Files : public ::testing::Test {
   protected:
     void SetUp() override {
-        saved_cwd_ = std::filesystem::current_path();
         install_ = wintest::win_path(dir_.path());
         etc_ = install_ + "\\etc";
         CreateDirectoryA(etc_.c_str(), nullptr);
     }
-    void TearDown() override {
-        crypt::reset_schedule_key_cache();
-        std::filesystem::current_path(saved_cwd_);
-    }
+    void TearDown() override { crypt::reset_schedule_key_cache(); }
 
     test::TempDir dir_;
     std::string install_;
     std::string etc_;
-    std::filesystem::path saved_cwd_;
+    test::ScopedCwd cwd_;
 };
 
 std::set<std::string> list(const char* dir, const char* filter) {

@@ -45,7 +45,7 @@ class Service : public ::testing::Test {
             CloseHandle(solo_);
         }
         sc(std::string("stop ") + kService);
-        wintest::wait_until([] { return !query_shows("RUNNING") && !query_shows("PENDING"); }, 10000);
+        test::wait_until([] { return !query_shows("RUNNING") && !query_shows("PENDING"); }, 10000);
         sc(std::string("delete ") + kService);
     }
 
@@ -70,7 +70,7 @@ class Service : public ::testing::Test {
 
 // "<pid>\r\n" read from a pid file; 0 when it is not (yet) in that form.
 DWORD pid_in(const std::string& path) {
-    std::string text = wintest::read_text(path);
+    std::string text = test::read_file(path);
     if (text.size() < 3 || text.compare(text.size() - 2, 2, "\r\n") != 0 ||
         !std::all_of(text.begin(), text.end() - 2,
                      [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
@@ -109,16 +109,16 @@ TEST_F(Service, RunsSchedulesAndTriggersUntilStoppedWhileAStandAloneAgentKeepsTi
     solo_ = wintest::start("\"" + solo + "\\omvar-cron.exe\" " + solo, nullptr);
     ASSERT_NE(solo_, nullptr);
     DWORD solo_exit = 0;
-    ASSERT_TRUE(wintest::wait_until(
+    ASSERT_TRUE(test::wait_until(
         [&] { return pid_in(solo + "\\etc\\omvarcrond.pid") == GetProcessId(solo_); }, 30000))
-        << "pid file: " << wintest::read_text(solo + "\\etc\\omvarcrond.pid") << " process "
+        << "pid file: " << test::read_file(solo + "\\etc\\omvarcrond.pid") << " process "
         << GetProcessId(solo_) << " exit code "
         << (GetExitCodeProcess(solo_, &solo_exit) ? solo_exit : 0xffffffff);
 
     // Leave at least 12 seconds before the minute boundary, so that the minute of
     // the agents' first tick is known before they start.
     std::time_t now = std::time(nullptr);
-    ASSERT_TRUE(wintest::wait_until(
+    ASSERT_TRUE(test::wait_until(
         [&] {
             now = std::time(nullptr);
             return std::localtime(&now)->tm_sec < 48;
@@ -146,9 +146,9 @@ TEST_F(Service, RunsSchedulesAndTriggersUntilStoppedWhileAStandAloneAgentKeepsTi
     EXPECT_TRUE(query_shows("RUNNING"));
 
     DWORD service_pid = 0;
-    ASSERT_TRUE(wintest::wait_until(
-        [&] { return (service_pid = pid_in(svc + "\\etc\\omvarcrond.pid")) != 0; }, 10000))
-        << wintest::read_text(svc + "\\etc\\omvarcrond.pid");
+    ASSERT_TRUE(
+        test::wait_until([&] { return (service_pid = pid_in(svc + "\\etc\\omvarcrond.pid")) != 0; }, 10000))
+        << test::read_file(svc + "\\etc\\omvarcrond.pid");
     EXPECT_NE(service_pid, GetProcessId(solo_));
 
     // The minute tick sends the schedule file, the next tick the service's
@@ -156,8 +156,8 @@ TEST_F(Service, RunsSchedulesAndTriggersUntilStoppedWhileAStandAloneAgentKeepsTi
     const std::string nightly = svc + "/etc/nightly.zbs";
     const std::string job = svc + "/etc/job.zbs";
     const std::string solo_job = solo + "/etc/solo.zbs";
-    ASSERT_TRUE(wintest::wait_until([&] { return engine.messages().size() >= 6; }, 100000))
-        << wintest::read_text(engine.record());
+    ASSERT_TRUE(test::wait_until([&] { return engine.messages().size() >= 6; }, 100000))
+        << test::read_file(engine.record());
     std::vector<std::string> messages = engine.messages();
     std::vector<std::string> requests;
     for (std::size_t i = 0; i < messages.size(); ++i) {
@@ -195,7 +195,7 @@ TEST_F(Service, RunsSchedulesAndTriggersUntilStoppedWhileAStandAloneAgentKeepsTi
     ASSERT_NE(service_process, nullptr);
     wintest::RunResult stopped = sc(std::string("stop ") + kService);
     EXPECT_EQ(stopped.exit_code, 0u) << stopped.output;
-    EXPECT_TRUE(wintest::wait_until([] { return query_shows("STOPPED"); }, 10000));
+    EXPECT_TRUE(test::wait_until([] { return query_shows("STOPPED"); }, 10000));
     EXPECT_FALSE(wintest::exists(svc + "\\etc\\omvarcrond.pid"));
     // The dispatcher returns once the service has stopped, and the process ends with 0.
     DWORD service_exit = 1;
@@ -283,11 +283,11 @@ TEST_F(Win98Mode, LoopTurnsATriggerIntoProbeThenPath) {
     solo_ = wintest::start("\"" + dir + "\\omvar-cron.exe\" " + dir, nullptr);
     ASSERT_NE(solo_, nullptr);
     const DWORD pid = GetProcessId(solo_);
-    ASSERT_TRUE(wintest::wait_until([&] { return pid_in(dir + "\\etc\\omvarcrond.pid") == pid; }, 30000))
-        << wintest::read_text(dir + "\\etc\\omvarcrond.pid");
+    ASSERT_TRUE(test::wait_until([&] { return pid_in(dir + "\\etc\\omvarcrond.pid") == pid; }, 30000))
+        << test::read_file(dir + "\\etc\\omvarcrond.pid");
     // The loop's first tick comes at the next minute boundary, triggers at the ticks after it.
-    ASSERT_TRUE(wintest::wait_until([&] { return engine.messages().size() >= 2; }, 90000))
-        << wintest::read_text(engine.record());
+    ASSERT_TRUE(test::wait_until([&] { return engine.messages().size() >= 2; }, 90000))
+        << test::read_file(engine.record());
     EXPECT_EQ(engine.messages(),
               (std::vector<std::string>{std::string(1, '\0'), dir + "/etc/job.zbs" + '\0'}));
     EXPECT_TRUE(listener.wait_for(

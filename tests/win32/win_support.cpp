@@ -1,6 +1,5 @@
 #include "win32/win_support.h"
 
-#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -32,27 +31,7 @@ void copy_program(const std::string& from, const std::string& to) {
     CopyFileA(from.c_str(), to.c_str(), FALSE);
 }
 
-std::string read_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
 bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-bool wait_until(const std::function<bool()>& cond, int timeout_ms) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-        if (cond()) {
-            return true;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        Sleep(20);
-    }
-}
 
 RunResult run(const std::string& command_line, int timeout_ms, const char* cwd,
               const std::function<bool()>& stop_when) {
@@ -89,7 +68,7 @@ RunResult run(const std::string& command_line, int timeout_ms, const char* cwd,
         }
     });
     auto ended = [&] { return WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0; };
-    wait_until([&] { return ended() || (stop_when && stop_when()); }, timeout_ms);
+    test::wait_until([&] { return ended() || (stop_when && stop_when()); }, timeout_ms);
     if (ended()) {
         result.finished = true;
         GetExitCodeProcess(info.hProcess, &result.exit_code);
@@ -119,7 +98,7 @@ HANDLE start(const std::string& command_line, const char* cwd) {
 
 Engine::Engine(const std::string& dir) : dir_(dir) {
     process_ = start("\"" + engine_exe() + "\" background", dir_.c_str());
-    ready_ = process_ != nullptr && wait_until([&] { return exists(dir_ + "\\engine-ready"); }, 10000);
+    ready_ = process_ != nullptr && test::wait_until([&] { return exists(dir_ + "\\engine-ready"); }, 10000);
 }
 
 Engine::~Engine() { stop(); }
@@ -141,7 +120,7 @@ std::vector<std::string> Engine::messages() const { return engine_messages(recor
 
 std::vector<std::string> engine_messages(const std::string& record) {
     std::vector<std::string> out;
-    std::istringstream lines(read_text(record));
+    std::istringstream lines(test::read_file(record));
     for (std::string line; std::getline(lines, line);) {
         if (line.rfind("msg\t", 0) != 0) {
             continue;
@@ -189,7 +168,7 @@ std::vector<DebugLine> DbwinListener::lines() {
 }
 
 bool DbwinListener::wait_for(const std::function<bool(const DebugLine&)>& match, int timeout_ms) {
-    return wait_until(
+    return test::wait_until(
         [&] {
             for (const DebugLine& line : lines()) {
                 if (match(line)) {

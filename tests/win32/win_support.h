@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "agent/platform/platform.h"
+#include "test_support.h"
 
 namespace omvar::wintest {
 
@@ -24,10 +25,7 @@ std::string cron_exe();      // omvar-cron.exe
 std::string zbs_exe();       // omvar-zbs.exe
 
 void copy_program(const std::string& from, const std::string& to);
-std::string read_text(const std::string& path);
 bool exists(const std::string& path);
-
-bool wait_until(const std::function<bool()>& cond, int timeout_ms);
 
 struct RunResult {
     bool finished;  // false: killed after the timeout

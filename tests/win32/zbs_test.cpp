@@ -134,7 +134,7 @@ TEST_F(WinZbs, WatchShowsTheAgentsFoundLineWithItsTime) {
     ASSERT_NE(agent, nullptr);
     // Started by hand, the agent runs stand-alone once the dispatcher gives up
     // (under Wine that can take about 10 s after a service test).
-    EXPECT_TRUE(wintest::wait_until([&] { return wintest::exists(etc_ + "\\omvarcrond.pid"); }, 30000));
+    EXPECT_TRUE(test::wait_until([&] { return wintest::exists(etc_ + "\\omvarcrond.pid"); }, 30000));
 
     // The agent's first tick comes at the next minute boundary, and the trigger
     // is taken at a polling tick after it: up to about 65 s.
