@@ -7,3 +7,8 @@
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(OMVAR_MINGW_TRIPLE i686-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
+
+# A 64-bit time_t, as on 64-bit Windows: the C runtime's 32-bit time functions
+# stop at January 2038, and schedules name years long after that.
+set(CMAKE_C_FLAGS_INIT "-D__MINGW_USE_VC2005_COMPAT")
+set(CMAKE_CXX_FLAGS_INIT "-D__MINGW_USE_VC2005_COMPAT")

@@ -8,6 +8,9 @@
 
 namespace omvar::platform {
 
+// Dates after January 2038 need it; the 32-bit build asks for it (cmake/mingw-w64-i686.cmake).
+static_assert(sizeof(std::time_t) == 8, "a 64-bit time_t");
+
 namespace {
 
 Seconds system_now() { return static_cast<Seconds>(std::time(nullptr)); }
