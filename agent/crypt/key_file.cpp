@@ -22,8 +22,9 @@ bool format_key_file_path(const char* dir, char* out, std::size_t size) {
 
 namespace {
 
-// Room for any install directory the agent accepts, "/" and the file's name.
-constexpr std::size_t kKeyPathSize = base::kPathSize + sizeof "/etc/omvar.ak";
+// Room for any install directory the agent accepts, "/" and the file's name
+// (both NULs counted, one for the "/").
+constexpr std::size_t kKeyPathSize = base::kPathSize + sizeof kKeyFilePath;
 
 // The table must stay inside a freshly created key file and its windows apart.
 constexpr bool windows_are_sound() {

@@ -1,11 +1,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
+#include "agent/base/text.h"
 #include "agent/platform/system_ops.h"
 
 namespace omvar::platform {
@@ -38,28 +38,20 @@ void system_refresh_zone() { tzset(); }
 
 bool system_zone_name(char* out, std::size_t size) {
     const char* tz = std::getenv("TZ");
-    int n = 0;
     if (tz != nullptr) {
-        n = std::snprintf(out, size, "TZ=%s", tz);
-    } else {
-        // A link into the zone database names its zone; a copied or bound file
-        // is named by its abbreviations.
-        char target[base::kPathSize];
-        ssize_t length = readlink("/etc/localtime", target, sizeof target - 1);
-        const char* zone = nullptr;
-        if (length > 0) {
-            target[length] = '\0';
-            const char* inside = std::strstr(target, "zoneinfo/");
-            zone = inside != nullptr ? inside + 9 : target;
-        }
-        tzset();
-        if (zone != nullptr) {
-            n = std::snprintf(out, size, "%s (/etc/localtime)", zone);
-        } else {
-            n = std::snprintf(out, size, "%s/%s (/etc/localtime)", tzname[0], tzname[1]);
-        }
+        return base::format_checked(out, size, "TZ=%s", tz);
     }
-    return n >= 0 && static_cast<std::size_t>(n) < size;
+    // A link into the zone database names its zone; a copied or bound file
+    // is named by its abbreviations.
+    char target[base::kPathSize];
+    ssize_t length = readlink("/etc/localtime", target, sizeof target - 1);
+    tzset();
+    if (length <= 0) {
+        return base::format_checked(out, size, "%s/%s (/etc/localtime)", tzname[0], tzname[1]);
+    }
+    target[length] = '\0';
+    const char* inside = std::strstr(target, "zoneinfo/");
+    return base::format_checked(out, size, "%s (/etc/localtime)", inside != nullptr ? inside + 9 : target);
 }
 }  // namespace
 

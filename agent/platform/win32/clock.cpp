@@ -1,9 +1,9 @@
 #include <windows.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
+#include "agent/base/text.h"
 #include "agent/platform/system_ops.h"
 
 namespace omvar::platform {
@@ -37,9 +37,9 @@ void system_refresh_zone() { _tzset(); }
 bool system_zone_name(char* out, std::size_t size) {
     const char* tz = std::getenv("TZ");
     _tzset();
-    int n = tz != nullptr && tz[0] != '\0' ? std::snprintf(out, size, "TZ=%s", tz)
-                                           : std::snprintf(out, size, "%s (system setting)", _tzname[0]);
-    return n >= 0 && static_cast<std::size_t>(n) < size;
+    return tz != nullptr && tz[0] != '\0'
+               ? base::format_checked(out, size, "TZ=%s", tz)
+               : base::format_checked(out, size, "%s (system setting)", _tzname[0]);
 }
 }  // namespace
 

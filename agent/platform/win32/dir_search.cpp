@@ -1,8 +1,8 @@
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 
+#include "agent/base/text.h"
 #include "agent/platform/system_ops.h"
 #include "agent/platform/win32/search_pattern.h"
 
@@ -22,8 +22,7 @@ bool build_pattern(const char* dir, const char* extension_filter, char* out, std
     if (extension_filter == nullptr) {
         return platform::build_search_pattern(dir, out, size);
     }
-    int n = std::snprintf(out, size, "%s/*%s", dir, extension_filter);
-    return n >= 0 && static_cast<std::size_t>(n) < size;
+    return base::format_checked(out, size, "%s/*%s", dir, extension_filter);
 }
 
 void copy_entry(const WIN32_FIND_DATAA& found, DirEntry* entry) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "agent/base/text.h"
 #include "agent/platform/command_line.h"
 #include "agent/platform/platform.h"
 
@@ -80,8 +81,7 @@ bool directory_writable(const char* path) {
 
 bool directory_listable(const char* path, char* reason, std::size_t reason_size) {
     char pattern[MAX_PATH + 4];
-    int n = std::snprintf(pattern, sizeof pattern, "%s\\*", path);
-    if (n < 0 || static_cast<std::size_t>(n) >= sizeof pattern) {
+    if (!base::format_checked(pattern, sizeof pattern, "%s\\*", path)) {
         set_reason(reason, reason_size, "the path is too long");
         return false;
     }
@@ -103,7 +103,10 @@ bool program_startable(const char* command_line, char* program, std::size_t prog
         set_reason(reason, reason_size, "the command line is too long");
         return false;
     }
-    set_reason(program, program_size, args.argv[0]);
+    // Only for showing: a path that does not fit is not shown cut, but left out.
+    if (program_size > 0 && !base::format_checked(program, program_size, "%s", args.argv[0])) {
+        program[0] = '\0';
+    }
     DWORD attributes = GetFileAttributesA(args.argv[0]);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         set_reason(reason, reason_size, "No such file or directory");
