@@ -241,28 +241,30 @@ std::string reads_as_text(const ItemRead& item) {
     return item.reading.has_number ? number_text(item.reading.number) : "";
 }
 
-std::string describe(const ExpressionRead& read) {
-    std::string out = field_words(read, cron::kMinuteField) + " " + field_words(read, cron::kHourField);
-    for (int f = cron::kDayField; f < cron::kFieldCount; ++f) {
-        out += ", " + field_words(read, f);
-    }
-    return out;
-}
+namespace {
 
-std::string describe_briefly(const ExpressionRead& read) {
+// Briefly: without the leading "at" and without the fields after the hour that
+// allow every value.
+std::string words_of(const ExpressionRead& read, bool briefly) {
     std::string out = field_words(read, cron::kMinuteField);
     const std::string at = "at ";
-    if (out.compare(0, at.size(), at) == 0) {
+    if (briefly && out.compare(0, at.size(), at) == 0) {
         out.erase(0, at.size());
     }
     out += " " + field_words(read, cron::kHourField);
     for (int f = cron::kDayField; f < cron::kFieldCount; ++f) {
-        if (!has_star(read.fields[f])) {
+        if (!briefly || !has_star(read.fields[f])) {
             out += ", " + field_words(read, f);
         }
     }
     return out;
 }
+
+}  // namespace
+
+std::string describe(const ExpressionRead& read) { return words_of(read, false); }
+
+std::string describe_briefly(const ExpressionRead& read) { return words_of(read, true); }
 
 std::string warning_text(const Warning& warning) {
     std::string out;
