@@ -1,7 +1,5 @@
 #include "agent/cron/tick_loop.h"
 
-#include <cstdio>
-
 #include "agent/base/text.h"
 #include "agent/cron/settings.h"
 #include "agent/cron/tick_actions.h"

@@ -4,7 +4,6 @@
 #include <openssl/rand.h>
 
 #include <climits>
-#include <cstdio>
 #include <cstring>
 
 #include "agent/base/sizes.h"

@@ -221,7 +221,8 @@ bool directory_listable(const char* path, char* reason, std::size_t reason_size)
 
 // Whether the program of a companion command line exists and may be started,
 // found as launch_process finds it; reason says why not. program gets the path
-// that is started (on POSIX with "/" for the Windows separators), or "".
+// that is started (on POSIX with "/" for the Windows separators), or "" when
+// there is none or it does not fit.
 bool program_startable(const char* command_line, char* program, std::size_t program_size, char* reason,
                        std::size_t reason_size);
 
