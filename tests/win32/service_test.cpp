@@ -134,7 +134,7 @@ TEST_F(Service, RunsSchedulesAndTriggersUntilStoppedWhileAStandAloneAgentKeepsTi
     wintest::RunResult zbs = wintest::run("\"" + wintest::zbs_exe() + "\" encrypt " + plain + " " + svc +
                                               "\\etc\\nightly.zbs --install-dir " + svc,
                                           20000);
-    ASSERT_TRUE(zbs.finished);
+    ASSERT_TRUE(zbs.finished) << zbs.output;
     ASSERT_EQ(zbs.exit_code, 0u) << zbs.output;
 
     // The install directory follows the program unquoted: the rest of the line is taken verbatim.
@@ -216,7 +216,7 @@ TEST_F(Service, MissingInstallDirectoryEndsWith94BeforeAnyStatus) {
 
     // Started by hand: the check comes before the dispatcher is even tried.
     wintest::RunResult direct = wintest::run("\"" + wintest::cron_exe() + "\" " + missing, 20000);
-    ASSERT_TRUE(direct.finished);
+    ASSERT_TRUE(direct.finished) << direct.output;
     EXPECT_EQ(direct.exit_code, 94u);
 
     wintest::DbwinListener listener;
@@ -262,7 +262,7 @@ TEST_F(Win98Mode, BadInstallDirectoryEndsWith38AndItsLine) {
     ASSERT_TRUE(listener.listening());
     wintest::RunResult run =
         wintest::run("\"" + wintest::cron_exe() + "\" " + root_ + "\\not-installed", 20000);
-    ASSERT_TRUE(run.finished);
+    ASSERT_TRUE(run.finished) << run.output;
     // 94 would be the NT family's code for the same failure.
     EXPECT_EQ(run.exit_code, 38u);
     EXPECT_TRUE(listener.wait_for(

@@ -33,6 +33,30 @@ void copy_program(const std::string& from, const std::string& to) {
 
 bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+namespace {
+
+// Wine has refused, once in many runs, to start a program that starts every
+// other time, so a refused start is tried twice more before the test hears of
+// it; a program that cannot start at all still fails every time. Returns 0 or
+// the last error.
+DWORD create_process(const std::string& command_line, BOOL inherit_handles, const char* cwd,
+                     STARTUPINFOA* startup, PROCESS_INFORMATION* info) {
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::vector<char> text(command_line.begin(), command_line.end());
+        text.push_back('\0');
+        if (CreateProcessA(nullptr, text.data(), nullptr, nullptr, inherit_handles, 0, nullptr, cwd, startup,
+                           info)) {
+            return 0;
+        }
+        error = GetLastError();
+        Sleep(200);
+    }
+    return error;
+}
+
+}  // namespace
+
 RunResult run(const std::string& command_line, int timeout_ms, const char* cwd,
               const std::function<bool()>& stop_when) {
     RunResult result{false, 0, ""};
@@ -50,13 +74,11 @@ RunResult run(const std::string& command_line, int timeout_ms, const char* cwd,
     startup.hStdOutput = write_end;
     startup.hStdError = write_end;
     PROCESS_INFORMATION info{};
-    std::vector<char> text(command_line.begin(), command_line.end());
-    text.push_back('\0');
-    BOOL ok = CreateProcessA(nullptr, text.data(), nullptr, nullptr, TRUE, 0, nullptr, cwd, &startup, &info);
+    DWORD error = create_process(command_line, TRUE, cwd, &startup, &info);
     CloseHandle(write_end);
-    if (!ok) {
+    if (error != 0) {
         CloseHandle(read_end);
-        result.output = "CreateProcessA failed: " + std::to_string(GetLastError());
+        result.output = "CreateProcessA failed: " + std::to_string(error);
         return result;
     }
     // The output is read on a thread so that a full pipe never stalls the program.
@@ -87,9 +109,7 @@ HANDLE start(const std::string& command_line, const char* cwd) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    std::vector<char> text(command_line.begin(), command_line.end());
-    text.push_back('\0');
-    if (!CreateProcessA(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, cwd, &startup, &info)) {
+    if (create_process(command_line, FALSE, cwd, &startup, &info) != 0) {
         return nullptr;
     }
     CloseHandle(info.hThread);

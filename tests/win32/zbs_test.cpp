@@ -50,7 +50,7 @@ TEST_F(WinZbs, ListSeesWhatTheMinuteTickMeets) {
     CreateDirectoryA((etc_ + "\\folder.now").c_str(), nullptr);
 
     wintest::RunResult run = zbs("list --json --from \"2027-01-01 00:00\" --install-dir " + install_);
-    ASSERT_TRUE(run.finished);
+    ASSERT_TRUE(run.finished) << run.output;
     EXPECT_EQ(run.exit_code, 1u) << run.output;
     test::Json doc;
     ASSERT_TRUE(test::JsonReader::parse(run.output, &doc)) << run.output;
@@ -124,7 +124,7 @@ TEST_F(WinZbs, DecryptGivesThePlaintextByteForByte) {
         std::string("# Omvar Backup Schedule\nschedule=0 2 * * *\r\nlone\rcr\n") + '\0' + "\x1a\xff\n\n";
     encrypt("job.zbs", plain);
     wintest::RunResult run = zbs("decrypt etc\\job.zbs --install-dir " + install_);
-    ASSERT_TRUE(run.finished);
+    ASSERT_TRUE(run.finished) << run.output;
     EXPECT_EQ(run.exit_code, 0u) << run.output;
     EXPECT_EQ(run.output, plain);
 }
