@@ -9,6 +9,11 @@
 
 namespace omvar::cron {
 
+// The names the scan acts on end in these, in any ASCII letter case.
+inline constexpr char kScheduleExtension[] = ".zbs";
+inline constexpr char kMailExtension[] = ".eml";
+inline constexpr char kTriggerExtension[] = ".now";
+
 enum class ScanEntry {
     kScheduleFile,       // "*.zbs": evaluated at every minute tick
     kScheduleTooLong,    // "*.zbs" whose path would be 1024 bytes or more: skipped

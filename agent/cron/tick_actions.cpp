@@ -20,7 +20,6 @@ bool mail_pending = false;
 
 namespace {
 
-constexpr char kTriggerExtension[] = ".now";
 constexpr std::size_t kTriggerExtensionLength = sizeof kTriggerExtension - 1;
 
 // The companion programs whose schedule matches this minute, in the table's order.

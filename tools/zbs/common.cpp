@@ -6,6 +6,7 @@
 
 #include "agent/base/sizes.h"
 #include "agent/base/text.h"
+#include "agent/cron/scan_entry.h"
 #include "agent/cron/schedule_file.h"
 #include "agent/cron/settings.h"
 #include "agent/crypt/estream.h"
@@ -121,12 +122,12 @@ bool has_schedule_files(const std::string& install_dir) {
     const std::string etc = install_dir + "/etc";
     platform::DirSearch search{};
     platform::DirEntry entry{};
-    if (platform::dir_first(etc.c_str(), ".zbs", &search, &entry) != 0) {
+    if (platform::dir_first(etc.c_str(), cron::kScheduleExtension, &search, &entry) != 0) {
         return false;
     }
     bool found = false;
     do {
-        found = base::has_extension(entry.name, ".zbs");
+        found = base::has_extension(entry.name, cron::kScheduleExtension);
     } while (!found && platform::dir_next(&search, &entry) == 0);
     platform::dir_close(&search);
     return found;
@@ -244,7 +245,9 @@ int read_opened_schedule(crypt::EncryptedStream* stream_in, std::string* express
     return kExitInvalid;
 }
 
-bool ends_with_zbs(const std::string& path) { return base::ends_with_ignoring_case(path.c_str(), ".zbs"); }
+bool ends_with_zbs(const std::string& path) {
+    return base::ends_with_ignoring_case(path.c_str(), cron::kScheduleExtension);
+}
 
 namespace {
 
