@@ -16,7 +16,6 @@ void launch_companion(Companion which);
 
 inline void launch_updater() { launch_companion(kUpdater); }
 inline void launch_mail_sender() { launch_companion(kMailSender); }
-// Returns 3 seconds after a successful start, at once after a failed one.
 inline void launch_backup_engine() { launch_companion(kBackupEngine); }
 
 }  // namespace omvar::dispatch

@@ -1,11 +1,8 @@
 // Read-only looks at the install directory, the agent's process and the engine's
 // mailslot, for omvar-zbs status and list. Windows keeps no owner/group/other
 // bits and no advisory lock table that another process could read.
-#include <io.h>
-#include <sys/stat.h>
 #include <windows.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
