@@ -27,12 +27,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "agent/platform/command_line.h"
 #include "crypt_test_support.h"
 #include "e2e_support.h"
 #include "standins/standin_control.h"
@@ -119,6 +121,18 @@ long status_number(pid_t pid, const std::string& key) {
     return -1;
 }
 
+// The program a Windows-rule reading of a command line starts: its first token,
+// quotes grouping, with every backslash taken as a directory separator.
+std::string windows_rule_program(const std::string& command_line) {
+    static platform::CommandLineArgs args;
+    if (!platform::split_command_line(command_line.c_str(), &args) || args.count == 0) {
+        return "";
+    }
+    std::string program = args.argv[0];
+    std::replace(program.begin(), program.end(), '\\', '/');
+    return program;
+}
+
 // True while the process is blocked in a sleep call: the agent's only sleeps are
 // its one-second steps towards the next tick and the wait after starting the engine.
 bool in_sleep_call(pid_t pid) {
@@ -142,6 +156,9 @@ class CronEndToEnd : public ::testing::Test {
         if (faketime_.empty()) {
             GTEST_SKIP() << "libfaketime is not installed (Debian package \"faketime\"); the end-to-end "
                             "tests need it to set the agent's clock";
+        }
+        if (!install_.empty()) {
+            std::filesystem::create_directories(install_);
         }
         ASSERT_EQ(mkdir(etc_dir().c_str(), 0755), 0);
         std::string bytes = known_key_file_bytes();
@@ -167,8 +184,9 @@ class CronEndToEnd : public ::testing::Test {
         remove_engine_queue();
     }
 
-    const std::string& root() const { return dir_.path(); }
-    std::string etc_dir() const { return dir_.file("etc"); }
+    // The install directory: the temporary directory itself unless a test set install_.
+    std::string root() const { return install_.empty() ? dir_.path() : install_; }
+    std::string etc_dir() const { return root() + "/etc"; }
     std::string etc(const std::string& name) const { return etc_dir() + "/" + name; }
     std::string engine_record() const { return dir_.file("engine-record.txt"); }
     std::string engine_ready() const { return dir_.file("engine-ready"); }
@@ -395,6 +413,7 @@ class CronEndToEnd : public ::testing::Test {
     }
 
     bool machine_zone_ = false;  // no TZ: the agent uses /etc/localtime
+    std::string install_;
     At machine_zone_start_ = {1, 58, 55};
     TempDir dir_;
     std::string faketime_;
@@ -679,6 +698,53 @@ TEST_F(CronEndToEnd, EngineNotRunningIsStartedOnceAndGetsTheRequestAfterTheWait)
     EXPECT_EQ(count_lines_starting(engine_record(), "start\t"), 1) << read_file(engine_record());
     EXPECT_EQ(messages().back(), request(etc("sentinel")));
 }
+
+struct InstallDirCase {
+    const char* name;
+    const char* below_temp;  // the install directory below the temporary directory
+};
+
+void PrintTo(const InstallDirCase& c, std::ostream* os) { *os << c.name; }
+
+class CronEndToEndInstallDir : public CronEndToEnd, public ::testing::WithParamInterface<InstallDirCase> {
+  protected:
+    void SetUp() override {
+        install_ = dir_.file(GetParam().below_temp);
+        CronEndToEnd::SetUp();
+    }
+};
+
+// On Linux a backslash or a quote is an ordinary byte of a path: the engine
+// started is the one in the install directory, whatever its bytes, and never a
+// program at the path a Windows-rule reading of the command line would give.
+TEST_P(CronEndToEndInstallDir, EngineStartedIsTheOneInTheInstallDirectory) {
+    const std::string engine = root() + "/omvar-backup.exe";
+    const std::string decoy = windows_rule_program("\"" + root() + "\\omvar-backup.exe\" background");
+    if (!decoy.empty() && decoy != engine) {
+        const std::filesystem::path at(decoy);
+        std::filesystem::create_directories(at.parent_path());
+        install_recorder(at.parent_path().string(), at.filename().string());
+    }
+    write_schedule("job.zbs", "0 2 * * *");
+    ASSERT_NO_FATAL_FAILURE(start_agent({1, 59, 59}));
+
+    ASSERT_NO_FATAL_FAILURE(step_until_messages({2, 0, 0}, 2));
+    EXPECT_EQ(messages(), (std::vector<std::string>{kProbe, request(etc("job.zbs"))}));
+    EXPECT_EQ(start_field(engine_record(), "argv0"), engine);
+    EXPECT_EQ(start_field(engine_record(), "args"), "background");
+    EXPECT_TRUE(std::filesystem::equivalent(start_field(engine_record(), "cwd"), root()));
+    EXPECT_TRUE(recorder_runs(recorder_record()).empty()) << "started: " << read_file(recorder_record());
+}
+
+INSTANTIATE_TEST_SUITE_P(Bytes, CronEndToEndInstallDir,
+                         ::testing::Values(InstallDirCase{"Backslash", "my\\dir/inst"},
+                                           InstallDirCase{"TrailingBackslash", "inst\\"},
+                                           InstallDirCase{"DoubleQuote", "a\"b/inst"},
+                                           InstallDirCase{"Blank", "My Backup"},
+                                           InstallDirCase{"TrailingSlash", "inst/"}),
+                         [](const ::testing::TestParamInfo<InstallDirCase>& param_info) {
+                             return param_info.param.name;
+                         });
 
 // Back by two minutes just after the 04:01 minute tick: the grid is re-anchored
 // at 04:00 and both minutes get their minute ticks, and their schedules, again.

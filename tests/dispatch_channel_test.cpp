@@ -179,6 +179,17 @@ TEST_F(DispatchFakes, LaunchesUseTheSettings) {
     EXPECT_TRUE(recorder_.launch_specs[2].below_normal_priority);
     EXPECT_STREQ(recorder_.launch_specs[2].desktop, "WinSta0\\Default");
 
+    // Where programs start from an argument vector: the program in the install
+    // directory and the table's words, not a re-reading of the command line.
+    for (const platform::LaunchSpec& spec : recorder_.launch_specs) {
+        EXPECT_STREQ(spec.program_dir, s.install_dir);
+    }
+    EXPECT_STREQ(recorder_.launch_specs[0].program_name, "omvar-update1.exe");
+    EXPECT_EQ(recorder_.launch_specs[0].arguments[0], nullptr);
+    EXPECT_STREQ(recorder_.launch_specs[2].program_name, "omvar-backup.exe");
+    EXPECT_STREQ(recorder_.launch_specs[2].arguments[0], "background");
+    EXPECT_EQ(recorder_.launch_specs[2].arguments[1], nullptr);
+
     // Only the engine's start is followed by the wait.
     const std::vector<std::string> started = calls();
     EXPECT_EQ(started.back(), "sleep 3000");

@@ -151,28 +151,29 @@ TEST_F(Launcher, ProgramsThatCannotStartFailBeforeLaunchReturns) {
     chmod((install_ + "/noshebang.exe").c_str(), 0755);
     mkdir((install_ + "/dir.exe").c_str(), 0755);
     test::install_recorder(install_, "omvar-txmail.exe");
-    const std::string good = "\"" + install_ + "\\omvar-txmail.exe\"";
-    const std::string too_long = good + std::string(3000, 'x');
+    const std::string too_long(base::kPathSize, 'x');
+    const char* const arguments[] = {"background", nullptr};
 
     struct Case {
         const char* name;
-        std::string command;
         std::string dir;
+        std::string program;
+        std::string working_dir;
     };
     const Case cases[] = {
-        {"missing program", "\"" + install_ + "\\omvar-nothere.exe\"", install_},
-        {"not executable", "\"" + install_ + "\\plain.exe\"", install_},
-        {"no shell for a file without interpreter line", "\"" + install_ + "\\noshebang.exe\"", install_},
-        {"a directory", "\"" + install_ + "\\dir.exe\"", install_},
-        {"working directory missing", good, install_ + "/gone"},
-        {"empty command line", "", install_},
-        {"blank command line", "   ", install_},
-        {"empty program name", "\"\" x", install_},
-        {"command line cut by the splitter", too_long, install_},
+        {"missing program", install_, "omvar-nothere.exe", install_},
+        {"not executable", install_, "plain.exe", install_},
+        {"no shell for a file without interpreter line", install_, "noshebang.exe", install_},
+        {"a directory", install_, "dir.exe", install_},
+        {"working directory missing", install_, "omvar-txmail.exe", install_ + "/gone"},
+        {"empty directory: never the root directory's program", "", "omvar-txmail.exe", install_},
+        {"empty program name", install_, "", install_},
+        {"program path too long", install_ + "/" + too_long, "omvar-txmail.exe", install_},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        platform::LaunchSpec launch_spec{c.command.c_str(), c.dir.c_str(), false, nullptr};
+        platform::LaunchSpec launch_spec{
+            "", c.working_dir.c_str(), false, nullptr, c.dir.c_str(), c.program.c_str(), arguments};
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(platform::launch_process(launch_spec), -1);
         EXPECT_LT(test::elapsed_ms(start), 1000);
@@ -189,9 +190,8 @@ TEST_F(Launcher, LaunchReturnsWhileTheProgramStillRuns) {
     test::install_recorder(install_, "omvar-txmail.exe");
     setenv("OMVAR_RECORDER_SLEEP_MS", "3000", 1);
     const CompanionCommand& mailer = cron::agent_settings.companion[kMailSender];
-    platform::LaunchSpec launch_spec{mailer.command_line, mailer.working_dir, false, nullptr};
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(platform::launch_process(launch_spec), 0);
+    EXPECT_EQ(platform::launch_process(companion_launch_spec(kMailSender, mailer)), 0);
     EXPECT_LT(test::elapsed_ms(start), 2000);
     EXPECT_EQ(wait_for_runs(1, record_).size(), 1u);
 }

@@ -75,8 +75,9 @@ class Channel : public ::testing::Test {
     void start_engine() {
         test::install_engine(install_);
         const dispatch::CompanionCommand& engine = cron::agent_settings.companion[dispatch::kBackupEngine];
-        platform::LaunchSpec launch_spec{engine.command_line, engine.working_dir, true, nullptr};
-        ASSERT_EQ(platform::kSystemLaunch.launch(launch_spec), 0);
+        ASSERT_EQ(
+            platform::kSystemLaunch.launch(dispatch::companion_launch_spec(dispatch::kBackupEngine, engine)),
+            0);
         ASSERT_TRUE(test::wait_for_file(ready_, 3000));
     }
 

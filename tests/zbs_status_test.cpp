@@ -242,6 +242,24 @@ TEST(ZbsStatus, ARelativeInstallDirectoryFindsThePrograms) {
     EXPECT_EQ((*find_check(doc, "schedule-files"))["level"].text, "ok");
 }
 
+// The program shown is the one the agent starts: in the install directory, its
+// backslash an ordinary byte, not where a Windows reading of the command line leads.
+TEST(ZbsStatus, ProgramIsShownWhereTheAgentStartsIt) {
+    TempDir temp;
+    const std::string dir = temp.file("my\\dir");
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    write_file(dir + "/omvar-backup.exe", "#!/bin/sh\n");
+    chmod((dir + "/omvar-backup.exe").c_str(), 0755);
+    const ToolRun run =
+        run_captured(shell_quote(OMVAR_ZBS_BINARY), {"status", "--json", "--install-dir", dir}, temp.path());
+    Json doc;
+    ASSERT_TRUE(JsonReader::parse(run.out, &doc)) << run.out << run.err;
+    ASSERT_NE(find_check(doc, "engine-program"), nullptr);
+    EXPECT_EQ((*find_check(doc, "engine-program"))["detail"].text,
+              "present and startable: " + dir + "/omvar-backup.exe (command line: \"" + dir +
+                  "\\omvar-backup.exe\" background)");
+}
+
 TEST(ZbsStatus, TheEnginesQueueMustBelongToRootOrTheAgentsUser) {
     Installation installation;
     // Uses the one queue name "/omvarbackup": registered to run alone.

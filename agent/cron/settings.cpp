@@ -12,13 +12,30 @@ namespace omvar::cron {
 
 AgentSettings agent_settings;
 
+namespace {
+
+// The quoted program path, then a blank and each argument.
+bool form_command_line(const char* dir, const dispatch::CompanionProgram& program,
+                       char (&out)[dispatch::kCommandSize]) {
+    // The executable is the first, quoted token, so blanks in the directory are safe.
+    if (!base::format_checked(out, sizeof out, "\"%s\\%s\"", dir, program.executable)) {
+        return false;
+    }
+    for (const char* const* argument = program.arguments; *argument != nullptr; ++argument) {
+        std::size_t used = std::strlen(out);
+        if (!base::format_checked(out + used, sizeof out - used, " %s", *argument)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 bool form_command_lines(const char* dir, AgentSettings* out) {
     for (int i = 0; i < dispatch::kCompanionCount; ++i) {
-        const dispatch::CompanionProgram& program = dispatch::kCompanionPrograms[i];
         dispatch::CompanionCommand& command = out->companion[i];
-        // The executable is the first, quoted token, so blanks in the directory are safe.
-        if (!base::format_checked(command.command_line, sizeof command.command_line, "\"%s\\%s\"%s", dir,
-                                  program.executable, program.arguments) ||
+        if (!form_command_line(dir, dispatch::kCompanionPrograms[i], command.command_line) ||
             !base::format_checked(command.working_dir, sizeof command.working_dir, "%s", dir)) {
             return false;
         }

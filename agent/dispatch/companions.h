@@ -19,9 +19,9 @@ enum class StartedWhen {
 };
 
 struct CompanionProgram {
-    const char* role;        // "engine", "updater", "mailer": how the tool names it
-    const char* executable;  // in the install directory
-    const char* arguments;   // after the quoted path, with its leading blank; "" for none
+    const char* role;              // "engine", "updater", "mailer": how the tool names it
+    const char* executable;        // in the install directory
+    const char* const* arguments;  // after the program, nullptr-ended (see kEngineArguments)
     bool below_normal_priority;
     const char* desktop;  // nullptr: the agent's own
     StartedWhen started_when;
@@ -33,25 +33,61 @@ struct CompanionProgram {
 // The interactive desktop of the logged-on user, for the programs that may show a window.
 inline constexpr char kUserDesktop[] = "WinSta0\\Default";
 
+// A program's arguments. Each is one plain word: the Windows command line joins
+// them with blanks and the program's runtime splits them back, while a platform
+// that starts programs from an argument vector passes them as they are; without
+// blanks, tabs, quotes or backslashes both readings agree.
+inline constexpr const char* kEngineArguments[] = {"background", nullptr};
+inline constexpr const char* kNoArguments[] = {nullptr};
+
 // Row indices; the order is the order in which start-up forms the command lines.
 enum Companion : int { kBackupEngine, kUpdater, kMailSender, kCompanionCount };
 
 // role, executable, arguments, below-normal priority, desktop, started when,
 // schedule, wait after start (ms), backups need it
 inline constexpr CompanionProgram kCompanionPrograms[kCompanionCount] = {
-    {"engine", "omvar-backup.exe", " background", true, kUserDesktop, StartedWhen::kWhenEngineMissing,
+    {"engine", "omvar-backup.exe", kEngineArguments, true, kUserDesktop, StartedWhen::kWhenEngineMissing,
      nullptr, 3000, true},
-    {"updater", "omvar-update1.exe", "", false, kUserDesktop, StartedWhen::kAtScheduledMinutes, "56 * * * *",
-     0, false},
-    {"mailer", "omvar-txmail.exe", "", false, nullptr, StartedWhen::kWhileMailWaits, nullptr, 0, false},
+    {"updater", "omvar-update1.exe", kNoArguments, false, kUserDesktop, StartedWhen::kAtScheduledMinutes,
+     "56 * * * *", 0, false},
+    {"mailer", "omvar-txmail.exe", kNoArguments, false, nullptr, StartedWhen::kWhileMailWaits, nullptr, 0,
+     false},
 };
 
 // What a command line adds to the install directory: two quotes, a backslash,
-// the executable's name and the arguments.
+// the executable's name and a blank before each argument.
 constexpr std::size_t command_line_addition(const CompanionProgram& program) {
-    return 3 + std::char_traits<char>::length(program.executable) +
-           std::char_traits<char>::length(program.arguments);
+    std::size_t length = 3 + std::char_traits<char>::length(program.executable);
+    for (const char* const* argument = program.arguments; *argument != nullptr; ++argument) {
+        length += 1 + std::char_traits<char>::length(*argument);
+    }
+    return length;
 }
+
+constexpr bool plain_word(const char* text) {
+    if (*text == '\0') {
+        return false;
+    }
+    for (; *text != '\0'; ++text) {
+        if (*text == ' ' || *text == '\t' || *text == '"' || *text == '\\') {
+            return false;
+        }
+    }
+    return true;
+}
+
+constexpr bool arguments_are_plain_words() {
+    for (const CompanionProgram& program : kCompanionPrograms) {
+        for (const char* const* argument = program.arguments; *argument != nullptr; ++argument) {
+            if (!plain_word(*argument)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+static_assert(arguments_are_plain_words(),
+              "a companion argument would read differently on the two platforms");
 
 constexpr std::size_t longest_command_line_addition() {
     std::size_t longest = 0;

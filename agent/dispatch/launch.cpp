@@ -15,12 +15,18 @@ void set_companion_commands(const CompanionCommand* commands) {
     commands_in_force = commands != nullptr ? commands : kNoCommands;
 }
 
+platform::LaunchSpec companion_launch_spec(Companion which, const CompanionCommand& command) {
+    const CompanionProgram& program = kCompanionPrograms[which];
+    // The programs live in the install directory, which is also their working directory.
+    return platform::LaunchSpec{command.command_line, command.working_dir, program.below_normal_priority,
+                                program.desktop,      command.working_dir, program.executable,
+                                program.arguments};
+}
+
 void launch_companion(Companion which) {
     const CompanionProgram& program = kCompanionPrograms[which];
-    const CompanionCommand& command = commands_in_force[which];
-    platform::LaunchSpec launch_spec{command.command_line, command.working_dir, program.below_normal_priority,
-                                     program.desktop};
-    if (platform::launch_process(launch_spec) == 0 && program.wait_after_start_ms != 0) {
+    if (platform::launch_process(companion_launch_spec(which, commands_in_force[which])) == 0 &&
+        program.wait_after_start_ms != 0) {
         // The engine's time to create its mailslot before the second open.
         platform::sleep_ms(program.wait_after_start_ms);
     }

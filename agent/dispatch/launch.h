@@ -2,6 +2,7 @@
 #pragma once
 
 #include "agent/dispatch/companions.h"
+#include "agent/platform/platform.h"
 
 namespace omvar::dispatch {
 
@@ -9,6 +10,11 @@ namespace omvar::dispatch {
 // owned by the agent's settings: start-up hands them over, so that this layer
 // does not reach up for them. Until then the texts are empty.
 void set_companion_commands(const CompanionCommand* commands);
+
+// How the program of the row is started with this command: the launch uses it,
+// and the operator tool checks by it what would be started. The texts are the
+// row's and the command's own.
+platform::LaunchSpec companion_launch_spec(Companion which, const CompanionCommand& command);
 
 // Starts the program as its row says. After a successful start it returns once
 // the row's wait has passed; after a failed one at once, silently.

@@ -1,6 +1,8 @@
 // Splits Windows command-line text into argument strings, the way a Windows
-// program's C runtime does, for platforms that start programs from an argv.
-// Pure code: no operating-system headers, no allocation.
+// program's C runtime does: the Windows layer finds the program a command line
+// starts by it. Programs started from an argv never go through it (a POSIX
+// path's backslashes and quotes are its own bytes). Pure code: no
+// operating-system headers, no allocation.
 #pragma once
 
 #include <cstddef>

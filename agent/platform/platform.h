@@ -181,6 +181,14 @@ struct LaunchSpec {
     const char* working_dir;
     bool below_normal_priority;
     const char* desktop;  // nullptr: inherited
+    // The same program where programs start from a path and an argument vector
+    // (POSIX): program_dir's bytes, "/" and program_name, with arguments
+    // (nullptr-ended) after it. The command line is never read there: a
+    // backslash or a quote is an ordinary byte of a POSIX path, so splitting it
+    // by Windows rules could name a program in another directory.
+    const char* program_dir = nullptr;
+    const char* program_name = nullptr;
+    const char* const* arguments = nullptr;
 };
 
 // Starts the program and forgets it. 0 when it started, -1 when it could not be.
@@ -219,10 +227,13 @@ bool directory_writable(const char* path);
 // True when the directory can be listed; otherwise reason gets the system's text.
 bool directory_listable(const char* path, char* reason, std::size_t reason_size);
 
-// Whether the program of a companion command line exists and may be started,
-// found as launch_process finds it; reason says why not. program gets the path
-// that is started (on POSIX with "/" for the Windows separators), or "" when
-// there is none or it does not fit.
+// Whether the program that launch_process would start for launch_spec exists
+// and may be started; reason says why not. program gets the path that is
+// started, or "" when there is none or it does not fit.
+bool program_startable(const LaunchSpec& launch_spec, char* program, std::size_t program_size, char* reason,
+                       std::size_t reason_size);
+// The same for the first token of a command line, which is the program Windows
+// starts: the Windows layer's check behind the one above (Windows only).
 bool program_startable(const char* command_line, char* program, std::size_t program_size, char* reason,
                        std::size_t reason_size);
 

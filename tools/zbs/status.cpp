@@ -10,6 +10,7 @@
 #include "agent/cron/tick_loop.h"
 #include "agent/crypt/key_file.h"
 #include "agent/dispatch/backup_channel.h"
+#include "agent/dispatch/launch.h"
 #include "tools/zbs/json.h"
 #include "tools/zbs/scan.h"
 #include "tools/zbs/service_status.h"
@@ -101,13 +102,15 @@ Finding schedules_finding(const ScanReport& report) {
 }
 
 // The program as it is started, then the command line the agent forms (on Linux
-// the two differ in their separators).
-Finding program_finding(const dispatch::CompanionProgram& companion, const char* command_line) {
+// the program is not read from the command line, and the two differ).
+Finding program_finding(dispatch::Companion which, const dispatch::CompanionCommand& command) {
+    const dispatch::CompanionProgram& companion = dispatch::kCompanionPrograms[which];
+    const char* command_line = command.command_line;
     const std::string name = std::string(companion.role) + "-program";
     char reason[256] = {};
     char program[cron::kCommandSize] = {};
-    const bool startable =
-        platform::program_startable(command_line, program, sizeof program, reason, sizeof reason);
+    const bool startable = platform::program_startable(dispatch::companion_launch_spec(which, command),
+                                                       program, sizeof program, reason, sizeof reason);
     const std::string shown_program =
         shown(*program != '\0' ? program : command_line) + " (command line: " + shown(command_line) + ")";
     if (startable) {
@@ -224,8 +227,7 @@ int run_status(const Options& options) {
         schedules_finding(report),
     };
     for (int i = 0; i < dispatch::kCompanionCount; ++i) {
-        findings.push_back(
-            program_finding(dispatch::kCompanionPrograms[i], settings.companion[i].command_line));
+        findings.push_back(program_finding(static_cast<dispatch::Companion>(i), settings.companion[i]));
     }
     findings.push_back(channel_finding(pid_path));
     findings.push_back(etc_finding(report));

@@ -72,23 +72,23 @@ bool directory_listable(const char* path, char* reason, std::size_t reason_size)
     return true;
 }
 
-bool program_startable(const char* command_line, char* program, std::size_t program_size, char* reason,
+bool program_startable(const LaunchSpec& launch_spec, char* program, std::size_t program_size, char* reason,
                        std::size_t reason_size) {
-    static CommandLineArgs args;
+    static char path[kProgramPathSize];
     if (program_size > 0) {
         program[0] = '\0';
     }
-    // Read as launch_process reads it.
-    if (!split_program_command(command_line, &args)) {
+    // Formed as launch_process forms it.
+    if (!program_path(launch_spec, path)) {
         set_reason(reason, reason_size, ENAMETOOLONG);
         return false;
     }
     // Only for showing: a path that does not fit is not shown cut, but left out.
-    if (program_size > 0 && !base::format_checked(program, program_size, "%s", args.argv[0])) {
+    if (program_size > 0 && !base::format_checked(program, program_size, "%s", path)) {
         program[0] = '\0';
     }
     struct stat st {};
-    if (stat(args.argv[0], &st) != 0) {
+    if (stat(path, &st) != 0) {
         set_reason(reason, reason_size, errno);
         return false;
     }
@@ -96,7 +96,7 @@ bool program_startable(const char* command_line, char* program, std::size_t prog
         std::snprintf(reason, reason_size, "not a regular file");
         return false;
     }
-    if (access(args.argv[0], X_OK) != 0) {
+    if (access(path, X_OK) != 0) {
         set_reason(reason, reason_size, errno);
         return false;
     }

@@ -1,5 +1,6 @@
-// Starting a companion program on POSIX systems: its Windows command line is
-// split into an argv (no shell), and it runs detached from the agent.
+// Starting a companion program on POSIX systems: the program in its directory,
+// with its arguments as an argv (no shell, and the Windows command line is not
+// read), detached from the agent.
 //
 // The agent forks a child that forks the program and exits at once; the agent
 // reaps that child, so the program is never the agent's child and can never
@@ -17,7 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "agent/platform/command_line.h"
+#include "agent/base/text.h"
 #include "agent/platform/posix/layer.h"
 #include "agent/platform/system_ops.h"
 
@@ -28,8 +29,35 @@ namespace {
 // Below-normal priority; never more favourable than the agent's own.
 constexpr int kBelowNormalNice = 10;
 
-// Only the single loop thread launches, so one record serves every start.
-CommandLineArgs launch_args;
+// At most this many arguments after the program.
+constexpr std::size_t kMaxArguments = 16;
+
+// The argv of one start. Only the single loop thread launches, so one record
+// serves every start.
+struct ProgramArgv {
+    char path[kProgramPathSize];
+    char* argv[kMaxArguments + 2];
+};
+ProgramArgv launch_argv;
+
+// False when the path does not fit or there are too many arguments.
+bool form_argv(const LaunchSpec& launch_spec, ProgramArgv* out) {
+    if (!program_path(launch_spec, out->path)) {
+        return false;
+    }
+    std::size_t count = 0;
+    out->argv[count++] = out->path;
+    for (const char* const* argument = launch_spec.arguments; argument != nullptr && *argument != nullptr;
+         ++argument) {
+        if (count > kMaxArguments) {
+            return false;
+        }
+        // execve takes char* const[] for historical reasons; it never writes through them.
+        out->argv[count++] = const_cast<char*>(*argument);
+    }
+    out->argv[count] = nullptr;
+    return true;
+}
 
 [[noreturn]] void report_and_exit(int fd, int error) {
     ssize_t ignored = write(fd, &error, sizeof error);
@@ -108,8 +136,7 @@ void reap_adopted_programs() {
 
 int system_launch(const LaunchSpec& launch_spec) {
     reap_adopted_programs();
-    if (launch_spec.command_line == nullptr ||
-        !split_program_command(launch_spec.command_line, &launch_args) || launch_args.argv[0][0] == '\0') {
+    if (!form_argv(launch_spec, &launch_argv)) {
         return -1;
     }
 
@@ -132,7 +159,7 @@ int system_launch(const LaunchSpec& launch_spec) {
         if (program > 0) {
             _exit(0);
         }
-        become_program(launch_spec, launch_args.argv, report[1]);
+        become_program(launch_spec, launch_argv.argv, report[1]);
     }
     close(report[1]);
     reap(child);
@@ -145,16 +172,12 @@ int system_launch(const LaunchSpec& launch_spec) {
 
 const LaunchOps kSystemLaunch = {system_launch};
 
-bool split_program_command(const char* command_line, CommandLineArgs* args) {
-    if (!split_command_line(command_line, args) || args->count == 0) {
+bool program_path(const LaunchSpec& launch_spec, char (&out)[kProgramPathSize]) {
+    if (launch_spec.program_dir == nullptr || launch_spec.program_name == nullptr ||
+        launch_spec.program_dir[0] == '\0' || launch_spec.program_name[0] == '\0') {
         return false;
     }
-    for (char* p = args->argv[0]; *p != '\0'; ++p) {
-        if (*p == '\\') {
-            *p = '/';
-        }
-    }
-    return true;
+    return base::format_checked(out, sizeof out, "%s/%s", launch_spec.program_dir, launch_spec.program_name);
 }
 
 }  // namespace omvar::platform

@@ -3,7 +3,8 @@
 
 #include <cstddef>
 
-#include "agent/platform/command_line.h"
+#include "agent/base/sizes.h"
+#include "agent/platform/platform.h"
 
 namespace omvar::platform {
 
@@ -13,9 +14,11 @@ namespace omvar::platform {
 bool queue_name(const char* mailslot, char* out, std::size_t size);
 constexpr std::size_t kQueueNameSize = 256;  // NAME_MAX plus the leading slash
 
-// Splits a Windows command line into arguments; in the program path a backslash
-// separates directories, as on Windows, and becomes "/". False when the line
-// cannot be split or holds no argument.
-bool split_program_command(const char* command_line, CommandLineArgs* args);
+// The path of the program a launch starts: program_dir's bytes, "/" and
+// program_name, taken as they are (a doubled "/" after a directory that ends in
+// one names the same file). False when either is missing or empty, or the path
+// does not fit.
+constexpr std::size_t kProgramPathSize = base::kPathSize + 64;
+bool program_path(const LaunchSpec& launch_spec, char (&out)[kProgramPathSize]);
 
 }  // namespace omvar::platform
