@@ -250,7 +250,8 @@ class CronEndToEnd : public ::testing::Test {
         set_clock(start);
         std::vector<std::string> env = agent_env();
         env.insert(env.end(), extra_env.begin(), extra_env.end());
-        agent_ = spawn({OMVAR_CRON_BINARY, root()}, env, "/", dir_.file("agent-stdout.txt"), agent_stderr());
+        agent_ = spawn({OMVAR_CRON_BINARY, root()}, env, "/", dir_.file("agent-stdout.txt"), agent_stderr(),
+                       0, own_session_);
         ASSERT_GT(agent_, 0);
         bool waiting =
             wait_until([&] { return in_sleep_call(agent_) || waitpid(agent_, nullptr, WNOHANG) == agent_; },
@@ -413,6 +414,7 @@ class CronEndToEnd : public ::testing::Test {
     }
 
     bool machine_zone_ = false;  // no TZ: the agent uses /etc/localtime
+    bool own_session_ = false;   // the agent in a session of its own, with no terminal, as under systemd
     std::string install_;
     At machine_zone_start_ = {1, 58, 55};
     TempDir dir_;
@@ -697,6 +699,45 @@ TEST_F(CronEndToEnd, EngineNotRunningIsStartedOnceAndGetsTheRequestAfterTheWait)
     ASSERT_NO_FATAL_FAILURE(handle_sentinel({3, 0, 3}));
     EXPECT_EQ(count_lines_starting(engine_record(), "start\t"), 1) << read_file(engine_record());
     EXPECT_EQ(messages().back(), request(etc("sentinel")));
+}
+
+// A schedule entry may be a symlink, and one may lead to a terminal. The agent,
+// a session leader with no terminal as under systemd, must not take it as its
+// controlling terminal: a ^C typed there would stop it, a ^Z freeze it.
+TEST_F(CronEndToEnd, TerminalBehindAScheduleEntryNeverBecomesTheAgentsTerminal) {
+    struct Master {
+        int fd;
+        ~Master() {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+    } master{open("/dev/ptmx", O_RDWR | O_NOCTTY | O_CLOEXEC)};
+    if (master.fd < 0) {
+        GTEST_SKIP() << "no pseudo-terminal: " << std::strerror(errno);
+    }
+    ASSERT_EQ(grantpt(master.fd), 0);
+    ASSERT_EQ(unlockpt(master.fd), 0);
+    const char* terminal = ptsname(master.fd);
+    ASSERT_NE(terminal, nullptr);
+    ASSERT_EQ(symlink(terminal, etc("console.zbs").c_str()), 0);
+    write_schedule("job.zbs", "0 2 * * *");
+    ASSERT_NO_FATAL_FAILURE(start_engine());
+    own_session_ = true;
+    ASSERT_NO_FATAL_FAILURE(start_agent({1, 59, 59}));
+    ASSERT_EQ(proc_stat_field(agent_, 6), std::to_string(agent_)) << "the agent should lead its own session";
+
+    // Once the next polling tick's trigger is handled, the minute tick has opened console.zbs.
+    ASSERT_NO_FATAL_FAILURE(step_until_messages({2, 0, 0}, 2));
+    ASSERT_NO_FATAL_FAILURE(handle_sentinel({2, 0, 3}));
+    EXPECT_EQ(proc_stat_field(agent_, 7), "0") << "the agent has a controlling terminal (tty_nr)";
+
+    ASSERT_EQ(write(master.fd, "\x1a\x03", 2), 2);  // ^Z, ^C
+    ASSERT_NO_FATAL_FAILURE(handle_sentinel({2, 0, 6}));
+    EXPECT_EQ(waitpid(agent_, nullptr, WNOHANG), 0) << "the agent ended";
+    EXPECT_EQ(messages(),
+              (std::vector<std::string>{kProbe, request(etc("job.zbs")), kProbe, request(etc("sentinel")),
+                                        kProbe, request(etc("sentinel"))}));
 }
 
 struct InstallDirCase {

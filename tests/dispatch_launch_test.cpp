@@ -16,14 +16,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 
 #include "agent/cron/settings.h"
 #include "agent/dispatch/launch.h"
 #include "agent/platform/platform.h"
+#include "e2e_support.h"
 #include "standins/standin_control.h"
 #include "test_support.h"
 
@@ -61,21 +60,8 @@ int children_of_this_process() {
     int n = 0;
     const std::string me = std::to_string(getpid());
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream stat(entry.path() / "stat");
-        std::string text;
-        if (!std::getline(stat, text)) {
-            continue;
-        }
-        // "pid (comm) state ppid ...": comm may hold blanks, so read after the last ')'.
-        std::size_t close = text.rfind(')');
-        if (close == std::string::npos) {
-            continue;
-        }
-        std::istringstream rest(text.substr(close + 1));
-        std::string state;
-        std::string ppid;
-        rest >> state >> ppid;
-        n += ppid == me ? 1 : 0;
+        const pid_t pid = static_cast<pid_t>(std::atoi(entry.path().filename().c_str()));
+        n += pid > 0 && test::proc_stat_field(pid, 4) == me ? 1 : 0;
     }
     return n;
 }

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <system_error>
 
 #include "standins/standin_control.h"
@@ -22,7 +24,7 @@ std::string libfaketime_path() {
 }
 
 pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& cwd,
-            const std::string& out_path, const std::string& err_path, uid_t user) {
+            const std::string& out_path, const std::string& err_path, uid_t user, bool own_session) {
     // Everything the child needs is built before the fork.
     std::vector<char*> argv;
     for (const std::string& a : args) {
@@ -43,7 +45,7 @@ pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>
     int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-        chdir(cwd.c_str()) != 0) {
+        chdir(cwd.c_str()) != 0 || (own_session && setsid() < 0)) {
         _exit(126);
     }
     if (close_range(3, ~0U, 0) != 0) {
@@ -57,6 +59,22 @@ pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>
     }
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
+}
+
+std::string proc_stat_field(pid_t pid, int field) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    std::getline(in, text);
+    // "pid (comm) state ...": comm may hold blanks, so count from the last ')'.
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos || field < 3) {
+        return "";
+    }
+    std::istringstream rest(text.substr(close + 1));
+    std::string value;
+    for (int at = 3; at <= field && rest >> value; ++at) {
+    }
+    return rest ? value : "";
 }
 
 int wait_exit(pid_t pid, int timeout_ms) {

@@ -16,12 +16,14 @@ std::string libfaketime_path();
 
 // Starts a program (args[0] its path) with exactly this environment ("NAME=value"
 // entries), working directory and standard error and output (appended to), as
-// the user given (0: the test's own; otherwise also its group id). No other
+// the user given (0: the test's own; otherwise also its group id), in a session
+// of its own when own_session is set (as a daemon runs: no terminal). No other
 // descriptor of the test reaches it. Its pid; the child exits 125 if it cannot
-// become the user, 126 if its streams or directory fail, 127 if the program
-// cannot be run.
+// become the user, 126 if its streams, directory or session fail, 127 if the
+// program cannot be run.
 pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& cwd,
-            const std::string& out_path, const std::string& err_path, uid_t user = 0);
+            const std::string& out_path, const std::string& err_path, uid_t user = 0,
+            bool own_session = false);
 
 // Waits for the process to end: its exit code, -2 after a signal, -1 on a timeout
 // (the process is then left running).
@@ -29,6 +31,10 @@ int wait_exit(pid_t pid, int timeout_ms);
 
 // SIGTERM, then the exit code; -1 if it had to be killed or ended by a signal.
 int stop_child(pid_t pid, int timeout_ms);
+
+// Field number field (1: the pid, 3: the state, 4: the parent...) of
+// /proc/PID/stat; "" when there is none or the process is gone.
+std::string proc_stat_field(pid_t pid, int field);
 
 // Copies the program into dir (created if missing) so that the user can run it:
 // the build directory may lie where only its owner can reach it (a clone in

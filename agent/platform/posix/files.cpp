@@ -15,9 +15,12 @@ namespace {
 // Opens read-only without blocking (a FIFO or a device at the path would
 // otherwise hang the agent's only thread) and keeps the descriptor only for a
 // regular file. O_NONBLOCK stays set: it has no effect on a regular file, so
-// clearing it would only cost two more system calls for every file.
+// clearing it would only cost two more system calls for every file. O_NOCTTY:
+// the agent runs as a session leader without a terminal, and a terminal that
+// a planted symlink leads to would otherwise become its controlling terminal
+// (its ^C then stops the agent), even though the descriptor is closed at once.
 int open_regular_fd(const char* path, int extra_flags) {
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | extra_flags);
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | extra_flags);
     if (fd < 0) {
         return -1;
     }
@@ -56,7 +59,7 @@ FileStatus file_status(const char* path) {
 // Owner-only, never through a symlink and never an existing file: the key file
 // holds key material, and the etc directory may be writable by others.
 int file_create_exclusive(const char* path) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
     return fd >= 0 ? fd : -1;
 }
 

@@ -50,8 +50,10 @@ PathInfo path_info(const char* path, char* reason, std::size_t reason_size) {
     return info;
 }
 
+// The tool may run as a session leader without a terminal too (under a service
+// manager, or setsid).
 bool can_read_file(const char* path, char* reason, std::size_t reason_size) {
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         set_reason(reason, reason_size, errno);
         return false;

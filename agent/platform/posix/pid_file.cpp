@@ -18,9 +18,10 @@ constexpr int kCreateAttempts = 3;
 
 // Opens the pid file for writing without ever following a symlink or writing
 // into a file that is not a plain file of its own (the etc directory may be
-// writable by less trusted programs). Anything else at the path is replaced.
+// writable by less trusted programs). Anything else at the path is replaced;
+// a terminal device there never becomes the agent's controlling terminal.
 int open_pid_file(const char* path) {
-    const int flags = O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    const int flags = O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     int fd = open(path, flags, 0644);
     if (fd >= 0) {
         struct stat st {};
@@ -75,7 +76,7 @@ PidLock pid_file_acquire(const char* path, PidFile* pid_file, int* holder_pid) {
     path = pid_file->path;
     // Open without creating first: a running agent's file must not be replaced,
     // even when someone has linked it elsewhere.
-    int fd = open(path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    int fd = open(path, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd >= 0) {
         bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
         if (held) {
