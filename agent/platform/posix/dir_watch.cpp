@@ -1,7 +1,9 @@
 // Changes of the scan directory, reported by inotify, so that a run-now poll
 // need not read a directory of thousands of schedule files to find that no
-// trigger has come. Whenever the answer is not certain the poll lists the
-// directory as it always did.
+// trigger has come. Whenever the answer is not certain (also on every file
+// system not known to report each change) the poll lists the directory as it
+// always did.
+#include <linux/magic.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -12,6 +14,7 @@
 #include <cstring>
 
 #include "agent/base/text.h"
+#include "agent/platform/posix/layer.h"
 #include "agent/platform/system_ops.h"
 
 namespace omvar::platform {
@@ -29,27 +32,10 @@ struct Watch {
 
 Watch watch = {-1, false, false, 0, 0, {}};
 
-// File systems on which another machine may change the directory without an
-// event here: their directories are always listed.
-bool remote_file_system(const char* dir) {
+// Whether dir lies on a file system whose every change reaches inotify here.
+bool watch_suffices(const char* dir) {
     struct statfs fs {};
-    if (statfs(dir, &fs) != 0) {
-        return true;
-    }
-    switch (static_cast<unsigned long>(fs.f_type)) {
-        case 0x6969UL:      // NFS
-        case 0x517BUL:      // SMB
-        case 0xFF534D42UL:  // CIFS
-        case 0xFE534D42UL:  // SMB2
-        case 0x65735546UL:  // FUSE
-        case 0x01021997UL:  // 9P
-        case 0x00C36400UL:  // Ceph
-        case 0x5346414FUL:  // AFS
-        case 0x73757245UL:  // Coda
-            return true;
-        default:
-            return false;
-    }
+    return statfs(dir, &fs) == 0 && file_system_reports_every_change(static_cast<unsigned long>(fs.f_type));
 }
 
 void drop() {
@@ -115,7 +101,7 @@ bool arm(const char* dir, const char* extension) {
         drain(extension);
         return watch.armed;
     }
-    if (remote_file_system(dir)) {
+    if (!watch_suffices(dir)) {
         return false;
     }
     if (watch.fd < 0) {
@@ -166,5 +152,27 @@ void system_forget() { watch.settled = false; }
 }  // namespace
 
 const DirWatchOps kSystemDirWatch = {system_unchanged, system_settle, system_forget};
+
+// Only file systems that this kernel alone changes: every creation or rename in
+// one of their directories passes through this machine's VFS, and so produces
+// the inotify event the watch waits for. Everywhere else a change can come
+// without an event, and a trigger would wait for the next minute tick's
+// listing: remote and cluster file systems (NFS, SMB, 9P, Ceph, AFS, GFS2,
+// OCFS2: other machines write them), FUSE (its server may change what it shows
+// without telling the kernel), overlayfs (its lower and upper directories can
+// be written directly, without an event on the merged one), hypervisors'
+// shared folders (the host writes them), and any file system not named here.
+bool file_system_reports_every_change(unsigned long type) {
+    switch (type) {
+        case EXT4_SUPER_MAGIC:   // ext2, ext3 and ext4 (one number): a local disk only this kernel writes
+        case XFS_SUPER_MAGIC:    // a local disk only this kernel writes
+        case BTRFS_SUPER_MAGIC:  // the same, every subvolume and snapshot mount included
+        case F2FS_SUPER_MAGIC:   // a local flash disk only this kernel writes
+        case TMPFS_MAGIC:        // this kernel's own memory
+            return true;
+        default:
+            return false;
+    }
+}
 
 }  // namespace omvar::platform

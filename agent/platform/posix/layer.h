@@ -14,6 +14,11 @@ namespace omvar::platform {
 bool queue_name(const char* mailslot, char* out, std::size_t size);
 constexpr std::size_t kQueueNameSize = 256;  // NAME_MAX plus the leading slash
 
+// Whether inotify reports every change made on this machine to a directory on a
+// file system of this type (statfs's f_type): only then may a poll skip its
+// listing when no event came.
+bool file_system_reports_every_change(unsigned long type);
+
 // The path of the program a launch starts: program_dir's bytes, "/" and
 // program_name, taken as they are (a doubled "/" after a directory that ends in
 // one names the same file). False when either is missing or empty, or the path
