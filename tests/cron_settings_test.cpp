@@ -215,4 +215,53 @@ TEST(DebugLog, ControlBytesAreEscapedAndNeverCutInHalf) {
     }
 }
 
+// Lines for standard error are valid UTF-8 and one line for every reader (the
+// journal stores any other line as binary data; Unicode-aware readers break
+// lines at U+0085, U+2028 and U+2029). The Windows debugger output takes the
+// name's bytes in the ANSI code page, as they are.
+TEST(DebugLog, BytesAbove127ByTheReadersEncoding) {
+    using omvar::cron::LineEncoding;
+    const struct {
+        const char* what;
+        std::string message;
+        std::string utf8;
+        std::string code_page;  // "": the message itself
+    } cases[] = {
+        {"Latin-1 name", "found caf\xe9.now", "found caf\\xe9.now", ""},
+        {"lone continuation byte", "found x\x80y.now", "found x\\x80y.now", ""},
+        {"valid UTF-8 of 2, 3 and 4 bytes", "found \xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x92\xbe.now",
+         "found \xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x92\xbe.now", ""},
+        {"U+2028 and U+2029",
+         "found a\xe2\x80\xa8"
+         "found b\xe2\x80\xa9.now",
+         "found a\\xe2\\x80\\xa8found b\\xe2\\x80\\xa9.now", ""},
+        {"U+0085 and a raw 0x85",
+         "found a\xc2\x85"
+         "b\x85.now",
+         "found a\\xc2\\x85b\\x85.now", ""},
+        {"C1 control U+009B",
+         "found \xc2\x9b"
+         "31m.now",
+         "found \\xc2\\x9b31m.now", ""},
+        {"overlong, surrogate, above U+10FFFF", "\xc0\xaf \xed\xa0\x80 \xf4\x90\x80\x80",
+         "\\xc0\\xaf \\xed\\xa0\\x80 \\xf4\\x90\\x80\\x80", ""},
+        {"sequence cut short by the end", "found \xe2\x82", "found \\xe2\\x82", ""},
+        {"control bytes in either encoding", "a\xe9\n\x1b", "a\\xe9\\n\\x1b", "a\xe9\\n\\x1b"},
+        {"a character that does not fit is left out whole", std::string(252, 'p') + "\xc3\xa9",
+         std::string(252, 'p'), std::string(252, 'p') + "\xc3"},
+        {"so is its escape", std::string(242, 'p') + "\xe2\x80\xa8", std::string(242, 'p'),
+         std::string(242, 'p') + "\xe2\x80\xa8"},
+        {"an escaped character that fits", std::string(241, 'p') + "\xe2\x80\xa8",
+         std::string(241, 'p') + "\\xe2\\x80\\xa8", std::string(241, 'p') + "\xe2\x80\xa8"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        char line[omvar::cron::kDebugLineSize];
+        omvar::cron::format_debug_line(c.message.c_str(), LineEncoding::kUtf8, line);
+        EXPECT_EQ(std::string(line), c.utf8 + "\r\n");
+        omvar::cron::format_debug_line(c.message.c_str(), LineEncoding::kAnsiCodePage, line);
+        EXPECT_EQ(std::string(line), (c.code_page.empty() ? c.message : c.code_page) + "\r\n");
+    }
+}
+
 }  // namespace

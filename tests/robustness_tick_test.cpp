@@ -103,7 +103,8 @@ TEST_F(HostileScanDir, NamesTravelExactlyAsTheDirectoryGivesThem) {
 
 // The request and the deletion use the name's exact bytes; its "found" line
 // shows control bytes escaped, so a name such as "a" LF "found evil.now" cannot
-// add a line of its own to the journal.
+// add a line of its own to the journal, and so are bytes that are not UTF-8 and
+// Unicode line breaks, so that the journal stores the line as text.
 TEST_F(HostileScanDir, TriggerNamesTravelExactlyWithoutTheirExtension) {
     const struct {
         const char* name;
@@ -112,7 +113,12 @@ TEST_F(HostileScanDir, TriggerNamesTravelExactlyWithoutTheirExtension) {
         {"with blank", "with blank"},
         {"\"quoted\"", "\"quoted\""},
         {"\xc3\xa9t\xc3\xa9", "\xc3\xa9t\xc3\xa9"},
-        {"\xff raw", "\xff raw"},
+        {"\xff raw", "\\xff raw"},
+        {"caf\xe9", "caf\\xe9"},
+        {"x\x80y", "x\\x80y"},
+        {"a\xe2\x80\xa8"
+         "found b\x85",
+         "a\\xe2\\x80\\xa8found b\\x85"},
         {"%s%n", "%s%n"},
         {"a\nfound evil.now", "a\\nfound evil.now"},
         {"tab\tjob.zbs", "tab\\tjob.zbs"},
