@@ -258,7 +258,6 @@ void reset_agent_state() {
     cron::agent_settings = cron::AgentSettings{};
     cron::next_tick = 0;
     cron::last_minute = -1;
-    cron::mail_pending = false;
     cron::service_run_flag.store(1);
     cron::service_status = platform::ServiceStatus{};
 }
