@@ -19,8 +19,9 @@ namespace omvar::platform {
 using Seconds = std::int64_t;
 
 // The clock, the sleep, the zone, the debugger output, process start, the
-// channel and the directory watch reach the system through one table that the
-// test programs can replace (agent/platform/system_ops.h).
+// channel and the directory watch are the parts of the system a test program
+// may stand in for: which one is linked is settled at build time
+// (agent/platform/system.h).
 
 Seconds clock_now();
 // Broken-down local time of t; on failure the record is zeroed and false returned.

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "agent/base/text.h"
-#include "agent/platform/system_ops.h"
+#include "agent/platform/system.h"
 
 namespace omvar::platform {
 
@@ -142,7 +142,9 @@ bool arm(const char* dir, const char* extension) {
     return watch.armed;
 }
 
-bool system_unchanged(const char* dir, const char* extension) {
+}  // namespace
+
+bool system::dir_watch_unchanged(const char* dir, const char* extension) {
     if (watch.settled && std::strcmp(watch.path, dir) == 0 && !drain(extension)) {
         // The path may now name another directory (a parent renamed, a mount).
         struct stat st {};
@@ -155,16 +157,12 @@ bool system_unchanged(const char* dir, const char* extension) {
     return false;
 }
 
-void system_settle(const char* dir) {
+void system::dir_watch_settle(const char* dir) {
     if (watch.armed && std::strcmp(watch.path, dir) == 0) {
         watch.settled = true;
     }
 }
 
-void system_forget() { watch.settled = false; }
-
-}  // namespace
-
-const DirWatchOps kSystemDirWatch = {system_unchanged, system_settle, system_forget};
+void system::dir_watch_forget() { watch.settled = false; }
 
 }  // namespace omvar::platform

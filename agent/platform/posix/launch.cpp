@@ -19,7 +19,7 @@
 
 #include "agent/platform/command_line.h"
 #include "agent/platform/posix/layer.h"
-#include "agent/platform/system_ops.h"
+#include "agent/platform/system.h"
 
 namespace omvar::platform {
 
@@ -106,7 +106,9 @@ void reap_adopted_programs() {
     set = sigaction(SIGCHLD, &auto_reap, nullptr) == 0;
 }
 
-int system_launch(const LaunchSpec& launch_spec) {
+}  // namespace
+
+int system::launch_process(const LaunchSpec& launch_spec) {
     reap_adopted_programs();
     if (launch_spec.command_line == nullptr ||
         !split_program_command(launch_spec.command_line, &launch_args) || launch_args.argv[0][0] == '\0') {
@@ -140,10 +142,6 @@ int system_launch(const LaunchSpec& launch_spec) {
     close(report[0]);
     return result;
 }
-
-}  // namespace
-
-const LaunchOps kSystemLaunch = {system_launch};
 
 bool split_program_command(const char* command_line, CommandLineArgs* args) {
     if (!split_command_line(command_line, args) || args->count == 0) {

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "agent/base/text.h"
-#include "agent/platform/system_ops.h"
+#include "agent/platform/system.h"
 #include "agent/platform/win32/search_pattern.h"
 
 namespace omvar::platform {
@@ -76,12 +76,8 @@ void dir_close(DirSearch* search) {
 
 // Every poll searches: the search answers for the whole directory at once, and
 // a missed change notification must never delay a trigger.
-namespace {
-bool system_unchanged(const char*, const char*) { return false; }
-void system_settle(const char*) {}
-void system_forget() {}
-}  // namespace
-
-const DirWatchOps kSystemDirWatch = {system_unchanged, system_settle, system_forget};
+bool system::dir_watch_unchanged(const char*, const char*) { return false; }
+void system::dir_watch_settle(const char*) {}
+void system::dir_watch_forget() {}
 
 }  // namespace omvar::platform
