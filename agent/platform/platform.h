@@ -131,15 +131,16 @@ int delete_file(const char* path);
 
 // ---------------------------------------------------------------- directory search
 
-constexpr unsigned kAttrDirectory = 0x10;
 constexpr std::size_t kEntryNameSize = 260;
 
 struct DirEntry {
     char name[kEntryNameSize];
-    unsigned attributes;
+    // A directory, or a link to one (as a junction is on Windows): never opened
+    // as a file, never deleted as a trigger.
+    bool directory;
 };
 
-inline bool is_directory(const DirEntry& entry) { return (entry.attributes & kAttrDirectory) != 0; }
+inline bool is_directory(const DirEntry& entry) { return entry.directory; }
 
 struct DirSearch {
     std::intptr_t handle;

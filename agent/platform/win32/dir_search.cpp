@@ -13,7 +13,6 @@ namespace {
 constexpr std::size_t kPatternSize = 1024;
 
 static_assert(sizeof(WIN32_FIND_DATAA{}.cFileName) == kEntryNameSize, "entry names are MAX_PATH bytes");
-static_assert(FILE_ATTRIBUTE_DIRECTORY == kAttrDirectory, "the directory bit is the system's");
 
 // Every entry: the directory's wildcard pattern. With a filter: "<dir>/*<filter>",
 // the system's own wildcard; it also matches 8.3 short names (a "*.now" search
@@ -28,7 +27,7 @@ bool build_pattern(const char* dir, const char* extension_filter, char* out, std
 void copy_entry(const WIN32_FIND_DATAA& found, DirEntry* entry) {
     std::memcpy(entry->name, found.cFileName, sizeof entry->name);
     entry->name[sizeof entry->name - 1] = '\0';
-    entry->attributes = found.dwFileAttributes;
+    entry->directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 }  // namespace
