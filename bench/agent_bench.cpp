@@ -181,11 +181,9 @@ BENCHMARK(BM_MatchSchedule);
 
 void BM_MinuteTick10k(benchmark::State& state) {
     const Install& f = install();
-    omvar::platform::replace_system(&omvar::bench::kNullSystem);
     for (auto _ : state) {
         minute_tick(f);
     }
-    omvar::platform::replace_system(nullptr);
 }
 BENCHMARK(BM_MinuteTick10k)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -243,7 +241,6 @@ BENCHMARK(BM_CReadLoop10k)->Unit(benchmark::kMillisecond)->UseRealTime();
 // The minute tick before them is not counted.
 void BM_Polls10k(benchmark::State& state) {
     const Install& f = install();
-    omvar::platform::replace_system(&omvar::bench::kNullSystem);
     constexpr int kPolls = 15;
     for (auto _ : state) {
         state.PauseTiming();
@@ -254,7 +251,6 @@ void BM_Polls10k(benchmark::State& state) {
             omvar::cron::on_tick();
         }
     }
-    omvar::platform::replace_system(nullptr);
 }
 BENCHMARK(BM_Polls10k)->Iterations(10)->Unit(benchmark::kMillisecond);
 
@@ -262,7 +258,6 @@ BENCHMARK(BM_Polls10k)->Iterations(10)->Unit(benchmark::kMillisecond);
 // that has loaded the key), split by who asked for them.
 void BM_TickAllocations(benchmark::State& state) {
     const Install& f = install();
-    omvar::platform::replace_system(&omvar::bench::kNullSystem);
     minute_tick(f);
     long ticks = 0;
     malloc_calls = openssl_calls = new_calls = 0;
@@ -272,7 +267,6 @@ void BM_TickAllocations(benchmark::State& state) {
         counting = false;
         ++ticks;
     }
-    omvar::platform::replace_system(nullptr);
     // OpenSSL's hooks bypass malloc; new goes through it and is taken out again.
     state.counters["total_per_tick"] = static_cast<double>(malloc_calls + openssl_calls) / ticks;
     state.counters["openssl_per_tick"] = static_cast<double>(openssl_calls) / ticks;

@@ -138,7 +138,6 @@ BENCHMARK(BM_OpensslEncLarge)->Unit(benchmark::kMillisecond)->UseRealTime();
 // (due also sends the request to a channel that does nothing).
 void BM_EvaluateSmallScheduleFile(benchmark::State& state) {
     const Fixture& f = fixture();
-    omvar::platform::replace_system(&omvar::bench::kNullSystem);
     omvar::platform::DirEntry entry{};
     std::snprintf(entry.name, sizeof entry.name, "%s", f.small_name.c_str());
     std::tm t{};
@@ -151,7 +150,6 @@ void BM_EvaluateSmallScheduleFile(benchmark::State& state) {
     for (auto _ : state) {
         omvar::cron::evaluate_schedule_file(dir.c_str(), &entry, &t);
     }
-    omvar::platform::replace_system(nullptr);
 }
 BENCHMARK(BM_EvaluateSmallScheduleFile)->Arg(0)->Arg(1);
 

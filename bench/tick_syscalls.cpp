@@ -59,7 +59,6 @@ int main(int argc, char** argv) {
     if (argc == 3) {
         return make_files(std::atoi(argv[2]));
     }
-    omvar::platform::replace_system(&omvar::bench::kNullSystem);
     std::tm t{};
     t.tm_year = 109;
     t.tm_mday = 5;

@@ -11,89 +11,18 @@
 #include <string>
 #include <vector>
 
-#include "agent/cron/hosted_loop.h"
 #include "agent/cron/settings.h"
+#include "agent/cron/tick_loop.h"
 #include "agent/platform/platform.h"
+#include "system_standins/service_host.h"
 #include "test_support.h"
 
 namespace {
 
 using namespace omvar::cron;
-using omvar::platform::HostOps;
 using omvar::platform::ServiceProcessRegistration;
 using omvar::platform::ServiceStatus;
-
-enum class Dispatch {
-    kRunsService,          // calls service_main, then returns success
-    kFails1063,            // not started by the service manager
-    kFails1063AndDirGone,  // ... and the install directory vanished meanwhile
-    kFailsOther,
-};
-
-// Everything the fake host was asked, and how it answers.
-struct FakeHost {
-    bool query_ok = true;
-    unsigned long platform_id = 2;
-    ServiceProcessRegistration registration = ServiceProcessRegistration::kRegistered;
-    Dispatch dispatch = Dispatch::kRunsService;
-    bool handler_ok = true;
-    std::string remove_on_dispatch;  // directory removed before a failing dispatcher returns
-
-    int registrations = 0;
-    int dispatcher_runs = 0;
-    std::string dispatched_name;
-    std::string handler_name;
-    omvar::platform::ServiceControlFn handler = nullptr;
-    std::vector<ServiceStatus> reports;
-};
-
-FakeHost* fake = nullptr;
-
-bool fake_platform_id(unsigned long* id) {
-    *id = fake->platform_id;
-    return fake->query_ok;
-}
-
-ServiceProcessRegistration fake_register_service_process() {
-    ++fake->registrations;
-    return fake->registration;
-}
-
-bool fake_run_dispatcher(const char* name, omvar::platform::ServiceMainFn main_fn, unsigned long* error) {
-    ++fake->dispatcher_runs;
-    fake->dispatched_name = name;
-    switch (fake->dispatch) {
-        case Dispatch::kRunsService: {
-            char arg0[] = "omvarCron";
-            char* argv[] = {arg0, nullptr};
-            main_fn(1, argv);
-            return true;
-        }
-        case Dispatch::kFails1063AndDirGone:
-            // Windows cannot remove the current directory: leave it first.
-            std::filesystem::current_path(std::filesystem::temp_directory_path());
-            std::filesystem::remove_all(fake->remove_on_dispatch);
-            [[fallthrough]];
-        case Dispatch::kFails1063:
-            *error = 1063;
-            return false;
-        case Dispatch::kFailsOther:
-            *error = 5;
-            return false;
-    }
-    return false;
-}
-
-bool fake_register_control_handler(const char* name, omvar::platform::ServiceControlFn handler) {
-    fake->handler_name = name;
-    fake->handler = handler;
-    return fake->handler_ok;
-}
-
-void fake_report_status(const ServiceStatus& status) { fake->reports.push_back(status); }
-
-const HostOps kFakeOps = {fake_platform_id, fake_register_service_process, fake_run_dispatcher,
-                          fake_register_control_handler, fake_report_status};
+using omvar::test::Dispatch;
 
 // What the loop stand-in saw, and what it does while "running".
 struct LoopLog {
@@ -118,24 +47,25 @@ void fake_loop(const std::atomic<int>* run_flag) {
 class HostingTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fake = &host_;
         loop_log = &loop_;
-        omvar::test::test_system().host = &kFakeOps;
-        replace_hosted_loop(fake_loop);
-        omvar::test::reset_agent_state();
+        reset_state();
     }
     void TearDown() override {
-        replace_hosted_loop(nullptr);
-        omvar::test::test_system().host = omvar::platform::system_ops().host;
-        omvar::test::reset_agent_state();
-        fake = nullptr;
+        reset_state();
         loop_log = nullptr;
+    }
+
+    // The agent's state, and the hosting's own.
+    static void reset_state() {
+        omvar::test::reset_agent_state();
+        service_run_flag.store(1);
+        service_status = ServiceStatus{};
     }
 
     std::string missing_dir() const { return install_.file("not-there"); }
 
     omvar::test::TempDir install_;
-    FakeHost host_;
+    omvar::test::FakeHost host_;
     LoopLog loop_;
     omvar::test::ScopedCwd cwd_;  // leaves the temporary directories before they go
 };
@@ -157,7 +87,8 @@ struct ModeCase {
 constexpr auto kRegistered = ServiceProcessRegistration::kRegistered;
 
 const ModeCase kModeCases[] = {
-    {"version query fails", false, 2, kRegistered, Dispatch::kRunsService, true, 1, 0, 0, 0, nullptr},
+    {"version query fails (or no service host)", false, 2, kRegistered, Dispatch::kRunsService, true, 1, 0, 0,
+     0, nullptr},
     {"platform unknown (0)", true, 0, kRegistered, Dispatch::kRunsService, true, 1, 0, 0, 0, nullptr},
     {"platform neither 1 nor 2 (3)", true, 3, kRegistered, Dispatch::kRunsService, true, 1, 0, 0, 0, nullptr},
     {"95/98/ME: RegisterServiceProcess missing", true, 1, ServiceProcessRegistration::kNotFound,
@@ -181,7 +112,7 @@ const ModeCase kModeCases[] = {
 TEST_F(HostingTest, EveryExitCodeOfTheTable) {
     for (const ModeCase& c : kModeCases) {
         SCOPED_TRACE(c.row);
-        host_ = FakeHost{};
+        host_.reset();
         loop_ = LoopLog{};
         host_.query_ok = c.query_ok;
         host_.platform_id = c.platform_id;
@@ -194,7 +125,7 @@ TEST_F(HostingTest, EveryExitCodeOfTheTable) {
         std::string text = c.install_dir_exists ? dir : missing_dir();
 
         omvar::test::DebugCapture debug;
-        EXPECT_EQ(agent_main(text.c_str()), c.exit_code);
+        EXPECT_EQ(agent_main(text.c_str(), fake_loop), c.exit_code);
         EXPECT_EQ(loop_.runs, c.loop_runs);
         EXPECT_EQ(host_.dispatcher_runs, c.dispatcher_runs);
         EXPECT_EQ(host_.registrations, c.registrations);
@@ -219,16 +150,9 @@ TEST_F(HostingTest, EveryExitCodeOfTheTable) {
 
 TEST_F(HostingTest, DispatcherAndHandlerUseTheServiceName) {
     std::string dir = install_.path();
-    ASSERT_EQ(agent_main(dir.c_str()), 0);
+    ASSERT_EQ(agent_main(dir.c_str(), fake_loop), 0);
     EXPECT_EQ(host_.dispatched_name, "omvarCron");
     EXPECT_EQ(host_.handler_name, "omvarCron");
-}
-
-TEST_F(HostingTest, NoServiceHostMeansNoPlatform) {
-    omvar::test::test_system().host = nullptr;
-    std::string dir = install_.path();
-    EXPECT_EQ(agent_main(dir.c_str()), 1);
-    EXPECT_EQ(loop_.runs, 0);
 }
 
 // The status record as the service manager sees it, one report at a time.
@@ -266,7 +190,7 @@ TEST_F(HostingTest, StatusSequenceOfAServiceLife) {
         flag_after.push_back(service_run_flag.load());
     };
     std::string dir = install_.path();
-    ASSERT_EQ(agent_main(dir.c_str()), 0);
+    ASSERT_EQ(agent_main(dir.c_str(), fake_loop), 0);
 
     const std::vector<Report> expected = {
         {kStateRunning, 250},       // first report: start pending is never reported
@@ -294,7 +218,7 @@ TEST_F(HostingTest, UnknownControlsWhileRunningReportRunning) {
         }
     };
     std::string dir = install_.path();
-    ASSERT_EQ(agent_main(dir.c_str()), 0);
+    ASSERT_EQ(agent_main(dir.c_str(), fake_loop), 0);
     const std::vector<Report> expected = {
         {kStateRunning, 250},  {kStateRunning, 2000}, {kStateRunning, 2000},
         {kStateRunning, 2000}, {kStateRunning, 2000}, {kStateStopped, 0},
@@ -306,50 +230,37 @@ TEST_F(HostingTest, UnknownControlsWhileRunningReportRunning) {
 TEST_F(HostingTest, HandlerRegistrationFailureReportsNothingAndRunsNoLoop) {
     host_.handler_ok = false;
     std::string dir = install_.path();
-    EXPECT_EQ(agent_main(dir.c_str()), 0);
+    EXPECT_EQ(agent_main(dir.c_str(), fake_loop), 0);
     EXPECT_TRUE(host_.reports.empty());
     EXPECT_EQ(loop_.runs, 0);
 }
 
 // With the real loop: a stop control arriving while the loop waits ends it within
 // a second of sleep, and "stopped" is reported only after the pid file is gone.
-namespace real_loop {
-
-std::string pid_path;
-bool pid_file_seen_while_running = false;
-bool pid_file_present_at_stopped = true;
-
-void report_and_check(const ServiceStatus& status) {
-    if (status.current_state == kStateStopped) {
-        pid_file_present_at_stopped = omvar::test::file_exists(pid_path);
-    }
-    fake_report_status(status);
-}
-
-const HostOps kOps = {fake_platform_id, fake_register_service_process, fake_run_dispatcher,
-                      fake_register_control_handler, report_and_check};
-
-}  // namespace real_loop
-
 TEST_F(HostingTest, StopEndsTheRealLoopBeforeStoppedIsReported) {
-    omvar::test::test_system().host = &real_loop::kOps;
-    replace_hosted_loop(nullptr);
     std::filesystem::create_directory(install_.file("etc"));
-    real_loop::pid_path = install_.file("etc/omvarcrond.pid");
+    const std::string pid_path = install_.file("etc/omvarcrond.pid");
+    bool pid_file_seen_while_running = false;
+    bool pid_file_present_at_stopped = true;
+    host_.on_report = [&](const ServiceStatus& status) {
+        if (status.current_state == kStateStopped) {
+            pid_file_present_at_stopped = omvar::test::file_exists(pid_path);
+        }
+    };
     // Twenty seconds before a minute boundary: no tick comes before the stop.
     omvar::test::FakeClock clock(1700000000 - 1700000000 % 60 + 40);
-    clock.on_sleep = [&clock](unsigned) {
+    clock.on_sleep = [&](unsigned) {
         if (clock.sleeps == 3) {
-            real_loop::pid_file_seen_while_running = omvar::test::file_exists(real_loop::pid_path);
-            fake->handler(kControlStop);
+            pid_file_seen_while_running = omvar::test::file_exists(pid_path);
+            host_.handler(kControlStop);
         }
     };
 
     std::string dir = install_.path();
-    EXPECT_EQ(agent_main(dir.c_str()), 0);
+    EXPECT_EQ(agent_main(dir.c_str(), cron_run), 0);
 
-    EXPECT_TRUE(real_loop::pid_file_seen_while_running);
-    EXPECT_FALSE(real_loop::pid_file_present_at_stopped);
+    EXPECT_TRUE(pid_file_seen_while_running);
+    EXPECT_FALSE(pid_file_present_at_stopped);
     EXPECT_EQ(clock.sleeps, 3) << "the loop must end at the first check after the stop";
     const std::vector<Report> expected = {
         {kStateRunning, 250}, {kStateStopPending, 2000}, {kStateStopped, 0}};

@@ -43,12 +43,12 @@ class ScheduleFileTest : public ::testing::Test {
     }
 
     // The paths submitted while evaluating one entry; checks the wire messages.
-    std::vector<std::string> evaluate(const std::string& name, unsigned attributes = 0,
+    std::vector<std::string> evaluate(const std::string& name, bool directory = false,
                                       std::tm t = monday_0200()) {
         recorder.calls.clear();
         platform::DirEntry entry{};
         std::snprintf(entry.name, sizeof entry.name, "%s", name.c_str());
-        entry.attributes = attributes;
+        entry.directory = directory;
         cron::evaluate_schedule_file(scan_dir.c_str(), &entry, &t);
         std::vector<std::string> paths;
         const std::vector<std::string> m = recorder.messages();
@@ -139,13 +139,13 @@ TEST_F(ScheduleFileTest, FilesThatAreNotScheduleFilesAreSkippedSilently) {
 
 TEST_F(ScheduleFileTest, DirectoriesAndSpecialFilesAreNeverRead) {
     ASSERT_TRUE(std::filesystem::create_directory(scan_dir + "/job.zbs"));
-    EXPECT_TRUE(evaluate("job.zbs", platform::kAttrDirectory).empty());
-    // Even when the attributes do not say so.
-    EXPECT_TRUE(evaluate("job.zbs", 0).empty());
+    EXPECT_TRUE(evaluate("job.zbs", true).empty());
+    // Even when the entry does not say so.
+    EXPECT_TRUE(evaluate("job.zbs", false).empty());
     // FIFOs: see the POSIX tests.
-    // The directory bit alone is enough to skip a real schedule file.
+    // The entry's word alone is enough to skip a real schedule file.
     write_schedule("flagged.zbs", "# Omvar Backup Schedule\nschedule=* * * * *\n", key);
-    EXPECT_TRUE(evaluate("flagged.zbs", platform::kAttrDirectory).empty());
+    EXPECT_TRUE(evaluate("flagged.zbs", true).empty());
 }
 
 TEST_F(ScheduleFileTest, PathThatWouldNotFitIsSkipped) {

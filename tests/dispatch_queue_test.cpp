@@ -19,6 +19,7 @@
 #include "agent/dispatch/backup_channel.h"
 #include "agent/dispatch/launch.h"
 #include "agent/platform/platform.h"
+#include "agent/platform/system.h"
 #include "standins/standin_control.h"
 #include "test_support.h"
 
@@ -76,7 +77,7 @@ class Channel : public ::testing::Test {
         test::install_engine(install_);
         const dispatch::CompanionCommand& engine = cron::agent_settings.companion[dispatch::kBackupEngine];
         ASSERT_EQ(
-            platform::kSystemLaunch.launch(dispatch::companion_launch_spec(dispatch::kBackupEngine, engine)),
+            platform::system::launch_process(dispatch::companion_launch_spec(dispatch::kBackupEngine, engine)),
             0);
         ASSERT_TRUE(test::wait_for_file(ready_, 3000));
     }
@@ -114,7 +115,7 @@ class Channel : public ::testing::Test {
     }
 
     test::Recorder recorder_;
-    test::FakeClock clock_{platform::kSystemClock.now()};
+    test::FakeClock clock_{platform::system::clock_now()};
     std::string wait_for_marker_;
     test::TempDir dir_;
     std::string install_;

@@ -19,12 +19,12 @@
 #include <system_error>
 #include <thread>
 
-#include "agent/cron/hosting.h"
 #include "agent/cron/settings.h"
 #include "agent/cron/tick_actions.h"
 #include "agent/cron/tick_loop.h"
 #include "agent/crypt/key_file.h"
 #include "agent/dispatch/backup_channel.h"
+#include "agent/platform/system.h"
 
 namespace omvar::test {
 
@@ -82,143 +82,60 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-platform::SystemOps& test_system() {
-    static platform::SystemOps ops = platform::system_ops();
-    platform::replace_system(&ops);
-    return ops;
-}
-
 namespace {
 
-std::vector<std::string> captured;
+Recorder* active_recorder = nullptr;
 
-void capture_line(const char* line) { captured.emplace_back(line); }
+int take(std::deque<int>* results) {
+    if (results->empty()) {
+        return 0;
+    }
+    int r = results->front();
+    results->pop_front();
+    return r;
+}
 
 }  // namespace
 
-DebugCapture::DebugCapture() {
-    captured.clear();
-    test_system().debug_output = capture_line;
+Recorder::Recorder() { active_recorder = this; }
+
+Recorder::~Recorder() { active_recorder = nullptr; }
+
+Recorder* Recorder::active() { return active_recorder; }
+
+int Recorder::open(const char* name, platform::MailslotHandle* handle) {
+    int result = 0;
+    if (to_system) {
+        result = platform::system::mailslot_open(name, handle);
+    } else if (take(&open_results) != 0) {
+        result = -1;
+    } else {
+        *handle = next_handle++;
+    }
+    calls.push_back({Call::kOpen, name, result == 0 ? *handle : -1, result});
+    return result;
 }
 
-DebugCapture::~DebugCapture() { test_system().debug_output = platform::system_ops().debug_output; }
-
-const std::vector<std::string>& DebugCapture::lines() const { return captured; }
-
-struct FakeClockAccess {
-    static FakeClock* active;
-
-    static platform::Seconds now() {
-        if (active->on_read) {
-            active->on_read();
-        }
-        return active->now;
-    }
-
-    static void sleep_ms(unsigned ms) {
-        ++active->sleeps;
-        active->slept_ms += ms;
-        active->now += ms / 1000;
-        for (auto& jump : active->jumps_) {
-            if (!jump.done && active->now >= jump.when) {
-                jump.done = true;
-                active->now += jump.delta;
-            }
-        }
-        if (active->on_sleep) {
-            active->on_sleep(ms);
-        }
-    }
-
-    // Local time and the zone stay the system's.
-    static inline const platform::ClockOps kOps = {now, platform::kSystemClock.to_local, sleep_ms,
-                                                   platform::kSystemClock.refresh_zone,
-                                                   platform::kSystemClock.zone_name};
-};
-
-FakeClock* FakeClockAccess::active = nullptr;
-
-FakeClock::FakeClock(platform::Seconds start) : now(start) {
-    FakeClockAccess::active = this;
-    test_system().clock = &FakeClockAccess::kOps;
+int Recorder::write(platform::MailslotHandle handle, const void* data, std::size_t length) {
+    const int result = to_system                   ? platform::system::mailslot_write(handle, data, length)
+                       : take(&write_results) != 0 ? -1
+                                                   : 0;
+    calls.push_back({Call::kWrite, std::string(static_cast<const char*>(data), length), handle, result});
+    return result;
 }
 
-FakeClock::~FakeClock() {
-    test_system().clock = platform::system_ops().clock;
-    FakeClockAccess::active = nullptr;
+void Recorder::close(platform::MailslotHandle handle) {
+    calls.push_back({Call::kClose, "", handle, 0});
+    if (to_system) {
+        platform::system::mailslot_close(handle);
+    }
 }
 
-void FakeClock::jump_at(platform::Seconds when, platform::Seconds delta) {
-    jumps_.push_back({when, delta, false});
-}
-
-struct RecorderAccess {
-    static Recorder* active;
-
-    static int take(std::deque<int>* results) {
-        if (results->empty()) {
-            return 0;
-        }
-        int r = results->front();
-        results->pop_front();
-        return r;
-    }
-
-    static int open(const char* name, platform::MailslotHandle* handle) {
-        Recorder& r = *active;
-        int result = 0;
-        if (r.to_system) {
-            result = platform::kSystemMailslot.open(name, handle);
-        } else if (take(&r.open_results) != 0) {
-            result = -1;
-        } else {
-            *handle = r.next_handle++;
-        }
-        r.calls.push_back({Recorder::Call::kOpen, name, result == 0 ? *handle : -1, result});
-        return result;
-    }
-
-    static int write(platform::MailslotHandle handle, const void* data, std::size_t length) {
-        Recorder& r = *active;
-        const int result = r.to_system ? platform::kSystemMailslot.write(handle, data, length)
-                           : take(&r.write_results) != 0 ? -1
-                                                         : 0;
-        r.calls.push_back(
-            {Recorder::Call::kWrite, std::string(static_cast<const char*>(data), length), handle, result});
-        return result;
-    }
-
-    static void close(platform::MailslotHandle handle) {
-        active->calls.push_back({Recorder::Call::kClose, "", handle, 0});
-        if (active->to_system) {
-            platform::kSystemMailslot.close(handle);
-        }
-    }
-
-    static int launch(const platform::LaunchSpec& launch_spec) {
-        Recorder& r = *active;
-        const int result = r.to_system ? platform::kSystemLaunch.launch(launch_spec) : r.launch_result;
-        r.calls.push_back({Recorder::Call::kLaunch, launch_spec.command_line, 0, result});
-        r.launch_specs.push_back(launch_spec);
-        return result;
-    }
-
-    static constexpr platform::MailslotOps kMailslot = {open, write, close};
-    static constexpr platform::LaunchOps kLaunch = {launch};
-};
-
-Recorder* RecorderAccess::active = nullptr;
-
-Recorder::Recorder() {
-    RecorderAccess::active = this;
-    test_system().mailslot = &RecorderAccess::kMailslot;
-    test_system().launch = &RecorderAccess::kLaunch;
-}
-
-Recorder::~Recorder() {
-    test_system().mailslot = platform::system_ops().mailslot;
-    test_system().launch = platform::system_ops().launch;
-    RecorderAccess::active = nullptr;
+int Recorder::launch(const platform::LaunchSpec& launch_spec) {
+    const int result = to_system ? platform::system::launch_process(launch_spec) : launch_result;
+    calls.push_back({Call::kLaunch, launch_spec.command_line, 0, result});
+    launch_specs.push_back(launch_spec);
+    return result;
 }
 
 int Recorder::count(Call::Kind kind) const {
@@ -258,9 +175,6 @@ void reset_agent_state() {
     cron::agent_settings = cron::AgentSettings{};
     cron::next_tick = 0;
     cron::last_minute = -1;
-    cron::mail_pending = false;
-    cron::service_run_flag.store(1);
-    cron::service_status = platform::ServiceStatus{};
 }
 
 platform::Seconds local_seconds(int year, int month, int day, int hour, int minute, int second) {

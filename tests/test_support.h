@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "agent/platform/platform.h"
-#include "agent/platform/system_ops.h"
 
 namespace omvar::test {
 
@@ -29,11 +28,10 @@ class TempDir {
     std::string path_;
 };
 
-// The one table through which the tests stand in for the system
-// (agent/platform/system_ops.h), put in force by the first call. Each stand-in
-// below writes its entries while it lives and gives the system's back; a test
-// with a stand-in of its own (a service host, a counting launcher) does the same.
-platform::SystemOps& test_system();
+// The stand-ins below are in force while they live, in a test program that
+// names their part of the system in its build (REPLACES in tests/CMakeLists.txt:
+// debug_output, clock, launch and mailslot; tests/system_standins/). Without
+// one alive, that part is the system's.
 
 // Collects every debug line while it lives.
 class DebugCapture {
@@ -111,11 +109,19 @@ class Recorder {
     std::vector<std::string> requests() const;
     // Notes a sleep among the calls (for a FakeClock's on_sleep).
     void note_sleep(unsigned ms) { calls.push_back({Call::kSleep, std::to_string(ms), 0, 0}); }
+
+    // The one alive, or nullptr; the stand-ins of the launch and the channel
+    // hand it their calls.
+    static Recorder* active();
+    int launch(const platform::LaunchSpec& launch_spec);
+    int open(const char* name, platform::MailslotHandle* handle);
+    int write(platform::MailslotHandle handle, const void* data, std::size_t length);
+    void close(platform::MailslotHandle handle);
 };
 
 // Puts the agent's process-wide state back as a new process has it: settings,
-// tick clock, minute tick, cached key, open channel, service flag and record.
-// The replaced system calls belong to FakeClock, Recorder and DebugCapture.
+// tick clock, minute tick, cached key and open channel. (The service flag and
+// record are the hosting test's.)
 void reset_agent_state();
 
 // Puts the working directory back when it goes (agent_init enters the install

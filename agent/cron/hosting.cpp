@@ -1,6 +1,5 @@
 #include "agent/cron/hosting.h"
 
-#include "agent/cron/hosted_loop.h"
 #include "agent/cron/settings.h"
 #include "agent/cron/tick_loop.h"
 
@@ -11,36 +10,35 @@ platform::ServiceStatus service_status;
 
 namespace {
 
-void report_status() {
-    if (const platform::HostOps* host = platform::service_host()) {
-        host->report_status(service_status);
-    }
-}
+// The loop service_main runs: the service manager calls service_main with no
+// room for it, so run_service_mode leaves it here first.
+HostedLoop service_loop = cron_run;
+
+void report_status() { platform::host_report_status(service_status); }
 
 }  // namespace
 
-int agent_main(const char* text) {
+int agent_main(const char* text, HostedLoop loop) {
     switch (detect_platform()) {
         case kPlatformWindows:
-            return run_hidden_process(text);
+            return run_hidden_process(text, loop);
         case kPlatformNt:
-            return run_service_mode(text);
+            return run_service_mode(text, loop);
         default:
             return kExitNoPlatform;
     }
 }
 
 int detect_platform() {
-    const platform::HostOps* host = platform::service_host();
     unsigned long id = 0;
-    if (host == nullptr || !host->platform_id(&id)) {
+    if (!platform::host_platform_id(&id)) {
         return kPlatformUnknown;
     }
     return id == kPlatformWindows || id == kPlatformNt ? static_cast<int>(id) : kPlatformUnknown;
 }
 
-int run_hidden_process(const char* text) {
-    switch (platform::service_host()->register_service_process()) {
+int run_hidden_process(const char* text, HostedLoop loop) {
+    switch (platform::host_register_service_process()) {
         case platform::ServiceProcessRegistration::kNotFound:
             return kExitNoServiceProcessCall;
         case platform::ServiceProcessRegistration::kFailed:
@@ -52,30 +50,31 @@ int run_hidden_process(const char* text) {
         return kExitHiddenInitFailed;
     }
     const std::atomic<int> running{1};
-    hosted_loop()(&running);
+    loop(&running);
     return kExitHiddenLoopEnded;
 }
 
-int run_service_mode(const char* text) {
+int run_service_mode(const char* text, HostedLoop loop) {
     if (agent_init(text) != 0) {
         return kExitServiceInitFailed;
     }
+    service_loop = loop;
     unsigned long error = 0;
-    if (platform::service_host()->run_dispatcher(kServiceName, service_main, &error)) {
+    if (platform::host_run_dispatcher(kServiceName, service_main, &error)) {
         return kExitServiceStopped;
     }
     if (error == kErrorNotStartedAsService) {
-        return run_standalone(text);
+        return run_standalone(text, loop);
     }
     return kExitDispatcherFailed;
 }
 
-int run_standalone(const char* text) {
+int run_standalone(const char* text, HostedLoop loop) {
     if (agent_init(text) != 0) {
         return kExitStandaloneInitFailed;
     }
     const std::atomic<int> running{1};
-    hosted_loop()(&running);
+    loop(&running);
     return kExitStandaloneLoopEnded;
 }
 
@@ -83,7 +82,7 @@ void service_main(unsigned, char**) {
     // Start pending is only filled in: the first report is running.
     service_status = platform::ServiceStatus{
         kServiceTypeOwnAndShare, kStateStartPending, kAcceptStop, 0, 0, 0, kStartWaitHintMs};
-    if (!platform::service_host()->register_control_handler(kServiceName, service_control)) {
+    if (!platform::host_register_control_handler(kServiceName, service_control)) {
         return;
     }
     service_status.current_state = kStateRunning;
@@ -91,7 +90,7 @@ void service_main(unsigned, char**) {
     service_status.wait_hint = kStartWaitHintMs;
     report_status();
 
-    hosted_loop()(&service_run_flag);
+    service_loop(&service_run_flag);
 
     service_status.current_state = kStateStopped;
     service_status.win32_exit_code = 0;

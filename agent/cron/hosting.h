@@ -40,11 +40,15 @@ extern std::atomic<int> service_run_flag;
 // service_control in between.
 extern platform::ServiceStatus service_status;
 
-int agent_main(const char* text);
+// The loop every hosting mode runs once start-up has succeeded: cron_run in the
+// program; a test of the modes whose loop never ends by itself passes its own.
+using HostedLoop = void (*)(const std::atomic<int>* run_flag);
+
+int agent_main(const char* text, HostedLoop loop);
 int detect_platform();
-int run_hidden_process(const char* text);
-int run_service_mode(const char* text);
-int run_standalone(const char* text);
+int run_hidden_process(const char* text, HostedLoop loop);
+int run_service_mode(const char* text, HostedLoop loop);
+int run_standalone(const char* text, HostedLoop loop);
 void service_main(unsigned argc, char** argv);
 void service_control(unsigned code);
 

@@ -59,10 +59,14 @@ bool field_matches(TextSpan field, bool day_field, long long value, int weekday)
     return false;
 }
 
+// Takes the next field from a writable copy, by the one reading of fields; the
+// blank that ends it, if any, is overwritten so that the field stands alone.
 TextSpan take_field(char** cursor) {
-    const char* c = *cursor;
-    TextSpan field = next_field(&c, c + std::strlen(c), nullptr);
-    *cursor += c - *cursor;
+    char* start = *cursor;
+    const char* after = start;
+    TextSpan field = next_field(&after, start + std::strlen(start), nullptr);
+    start[field.length] = '\0';
+    *cursor = start + (after - start);
     return field;
 }
 
@@ -154,16 +158,7 @@ FieldRange calendar_range(int field) {
     return kRanges[field];
 }
 
-bool fields_match(const std::tm& t, FieldTest test, const void* context) {
-    for (int field = 0; field < kFieldCount; ++field) {
-        if (!test(context, field, compared_value(t, field), field == kDayField ? t.tm_wday : -1)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-int match_field(char** cursor, int value) {
+int match_field(char** cursor, long long value) {
     return field_matches(take_field(cursor), false, value, -1) ? 1 : 0;
 }
 
@@ -171,17 +166,6 @@ int match_field(char** cursor, int value) {
 int match_day_field(char** cursor, int day_of_month, int weekday) {
     return field_matches(take_field(cursor), true, day_of_month, weekday) ? 1 : 0;
 }
-
-namespace {
-
-// The fields come in order, so each test takes the next one from the copy
-// (the context points to the pointer to its cursor).
-bool next_field_matches(const void* context, int field, long long value, int weekday) {
-    char** cursor = *static_cast<char** const*>(context);
-    return field_matches(take_field(cursor), field == kDayField, value, weekday);
-}
-
-}  // namespace
 
 int match_schedule(const char* expression, const std::tm* t) {
     char copy[base::kPathSize];
@@ -191,8 +175,13 @@ int match_schedule(const char* expression, const std::tm* t) {
     }
     std::memcpy(copy, expression, length + 1);
     char* cursor = copy;
-    char** context = &cursor;
-    return fields_match(*t, next_field_matches, &context) ? 1 : 0;
+    // In order, stopping at the first field that does not match.
+    const bool due = match_field(&cursor, compared_value(*t, kMinuteField)) != 0 &&
+                     match_field(&cursor, compared_value(*t, kHourField)) != 0 &&
+                     match_day_field(&cursor, t->tm_mday, t->tm_wday) != 0 &&
+                     match_field(&cursor, compared_value(*t, kMonthField)) != 0 &&
+                     match_field(&cursor, compared_value(*t, kYearField)) != 0;
+    return due ? 1 : 0;
 }
 
 }  // namespace omvar::cron

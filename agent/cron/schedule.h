@@ -10,8 +10,10 @@ namespace omvar::cron {
 int match_schedule(const char* expression, const std::tm* t);
 
 // Each consumes the next blank-separated field from *cursor (a private, writable
-// copy of the expression) and returns 1 when one of its comma-separated items matches.
-int match_field(char** cursor, int value);
+// copy of the expression, whose blanks it overwrites) and returns 1 when one of
+// its comma-separated items matches. The value is widened so that the year of an
+// extreme time record cannot overflow.
+int match_field(char** cursor, long long value);
 int match_day_field(char** cursor, int day_of_month, int weekday);
 
 // ---------------------------------------------------------------- the one reading
@@ -38,14 +40,6 @@ struct FieldRange {
     long long last;
 };
 FieldRange calendar_range(int field);
-
-// Whether one field matches: given its number in the expression, its compared
-// value and, for the day field only, the weekday (-1 for every other field).
-using FieldTest = bool (*)(const void* context, int field, long long value, int weekday);
-
-// Puts the fields together: the record matches when every field, in order,
-// matches its compared value; stops at the first that does not.
-bool fields_match(const std::tm& t, FieldTest test, const void* context);
 
 // A piece of the expression's text; not NUL-terminated.
 struct TextSpan {

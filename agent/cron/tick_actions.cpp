@@ -16,7 +16,6 @@
 namespace omvar::cron {
 
 int last_minute = -1;
-bool mail_pending = false;
 
 namespace {
 
@@ -42,6 +41,9 @@ void scan_directory(const std::tm& tick_time) {
         return;
     }
     const std::size_t dir_length = std::strlen(scan_dir);
+    // The mail sender takes every waiting mail: one start per minute tick, on
+    // the first entry, whether or not the start succeeds.
+    bool mail_pending = true;
     do {
         switch (classify_scan_entry(dir_length, entry)) {
             case ScanEntry::kMail:
@@ -65,7 +67,6 @@ void scan_directory(const std::tm& tick_time) {
 void on_tick() {
     std::tm tick_time{};
     platform::clock_to_local(next_tick, &tick_time);
-    mail_pending = true;
     if (tick_time.tm_min != last_minute) {
         // A minute tick by the zone in use so far: the machine's zone may have
         // changed since (a laptop that travelled), so it is looked up again, once

@@ -5,7 +5,6 @@ namespace omvar::cron {
 
 // Minute field of the last minute tick; -1 before the first.
 extern int last_minute;
-extern bool mail_pending;
 
 void on_tick();
 void poll_run_now();

@@ -15,7 +15,6 @@ constexpr platform::MailslotHandle kNoHandle = -1;
 
 // Open only within one submit_backup_request.
 platform::MailslotHandle channel_handle = kNoHandle;
-bool channel_open = false;
 
 }  // namespace
 
@@ -35,7 +34,6 @@ int mailslot_open(const char* name) {
         channel_handle = kNoHandle;
         return kMailslotProbeFailed;
     }
-    channel_open = true;
     return 0;
 }
 
@@ -47,10 +45,9 @@ int mailslot_write(const void* data, std::size_t length) {
 }
 
 void mailslot_close() {
-    if (channel_open) {
+    if (channel_handle != kNoHandle) {
         platform::mailslot_close(channel_handle);
         channel_handle = kNoHandle;
-        channel_open = false;
     }
 }
 

@@ -19,8 +19,9 @@ namespace omvar::platform {
 using Seconds = std::int64_t;
 
 // The clock, the sleep, the zone, the debugger output, process start, the
-// channel and the directory watch reach the system through one table that the
-// test programs can replace (agent/platform/system_ops.h).
+// channel and the directory watch are the parts of the system a test program
+// may stand in for: which one is linked is settled at build time
+// (agent/platform/system.h).
 
 Seconds clock_now();
 // Broken-down local time of t; on failure the record is zeroed and false returned.
@@ -130,15 +131,16 @@ int delete_file(const char* path);
 
 // ---------------------------------------------------------------- directory search
 
-constexpr unsigned kAttrDirectory = 0x10;
 constexpr std::size_t kEntryNameSize = 260;
 
 struct DirEntry {
     char name[kEntryNameSize];
-    unsigned attributes;
+    // A directory, or a link to one (as a junction is on Windows): never opened
+    // as a file, never deleted as a trigger.
+    bool directory;
 };
 
-inline bool is_directory(const DirEntry& entry) { return (entry.attributes & kAttrDirectory) != 0; }
+inline bool is_directory(const DirEntry& entry) { return entry.directory; }
 
 struct DirSearch {
     std::intptr_t handle;

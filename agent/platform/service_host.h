@@ -1,8 +1,7 @@
 // The Windows service host: service control manager, the 95/98/ME service-process
-// registration and the version query, as one table of calls, so that the hosting
-// logic (agent/cron/hosting) is the same code everywhere and a test can drive it
-// with a table of fakes. Only the Win32 layer provides the system's table; it
-// is part of the replaceable system (agent/platform/system_ops.h).
+// registration and the version query. The hosting logic (agent/cron/hosting) is
+// the same code everywhere: only the Win32 layer has the system's own host, and a
+// test program on any platform may stand in for it (agent/platform/system.h).
 #pragma once
 
 #include <cstdint>
@@ -25,24 +24,19 @@ enum class ServiceProcessRegistration { kNotFound, kFailed, kRegistered };
 using ServiceMainFn = void (*)(unsigned argc, char** argv);
 using ServiceControlFn = void (*)(unsigned code);
 
-struct HostOps {
-    // The platform identifier of the version query; false if the query failed.
-    bool (*platform_id)(unsigned long* id);
-    // Registers the calling process as a service process (95/98/ME family).
-    ServiceProcessRegistration (*register_service_process)();
-    // Runs the service control dispatcher for the one service `name` with entry
-    // service_main; returns once the service has stopped. On failure false, with
-    // the system's error code in *error.
-    bool (*run_dispatcher)(const char* name, ServiceMainFn service_main, unsigned long* error);
-    // Registers the control handler for the service `name`; false on failure.
-    bool (*register_control_handler)(const char* name, ServiceControlFn handler);
-    // Reports the status to the service control manager; failures are ignored.
-    void (*report_status)(const ServiceStatus& status);
-};
+// Asks the version query for the platform identifier; false if it failed.
+bool host_platform_id(unsigned long* id);
+// Registers the calling process as a service process (95/98/ME family).
+ServiceProcessRegistration host_register_service_process();
+// Runs the service control dispatcher for the one service `name` with entry
+// service_main; returns once the service has stopped. On failure false, with
+// the system's error code in *error.
+bool host_run_dispatcher(const char* name, ServiceMainFn service_main, unsigned long* error);
+// Registers the control handler for the service `name`; false on failure.
+bool host_register_control_handler(const char* name, ServiceControlFn handler);
+// Reports the status to the service control manager; failures are ignored.
+void host_report_status(const ServiceStatus& status);
 
-// The table in force; nullptr where the platform has no service host (the
-// hosting modes then find no platform).
-const HostOps* service_host();
 // The process's command line as the system holds it (Windows builds only).
 const char* process_command_line();
 

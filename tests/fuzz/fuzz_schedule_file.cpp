@@ -11,7 +11,6 @@
 #include "agent/cron/schedule.h"
 #include "agent/cron/schedule_file.h"
 #include "agent/platform/platform.h"
-#include "agent/platform/system_ops.h"
 #include "fuzz_support.h"
 #include "tests/encrypted_file.h"
 
@@ -20,30 +19,6 @@ namespace {
 std::vector<std::string> messages;
 int opens = 0;
 int launches = 0;
-
-int record_open(const char*, omvar::platform::MailslotHandle* handle) {
-    ++opens;
-    *handle = 3;
-    return 0;
-}
-int record_write(omvar::platform::MailslotHandle, const void* data, std::size_t length) {
-    messages.emplace_back(static_cast<const char*>(data), length);
-    return 0;
-}
-void record_close(omvar::platform::MailslotHandle) {}
-int record_launch(const omvar::platform::LaunchSpec&) {
-    ++launches;
-    return -1;
-}
-const omvar::platform::MailslotOps kRecordingMailslot = {record_open, record_write, record_close};
-const omvar::platform::LaunchOps kRecordingLaunch = {record_launch};
-// The system with the channel and the launcher replaced.
-const omvar::platform::SystemOps kRecordingSystem = {&omvar::platform::kSystemClock,
-                                                     omvar::platform::system_debug_output,
-                                                     &kRecordingLaunch,
-                                                     &kRecordingMailslot,
-                                                     &omvar::platform::kSystemDirWatch,
-                                                     nullptr};
 
 // The lines as a 1024-byte fgets buffer returns them: up to a line feed, or 1023 bytes.
 std::vector<std::string> pieces_of(const std::string& text) {
@@ -79,6 +54,26 @@ bool reference_due(const std::string& plain, const std::tm& t) {
 
 }  // namespace
 
+// This target's channel and launcher: every request is kept, no engine starts.
+namespace omvar::platform {
+
+int mailslot_open(const char*, MailslotHandle* handle) {
+    ++opens;
+    *handle = 3;
+    return 0;
+}
+int mailslot_write(MailslotHandle, const void* data, std::size_t length) {
+    messages.emplace_back(static_cast<const char*>(data), length);
+    return 0;
+}
+void mailslot_close(MailslotHandle) {}
+int launch_process(const LaunchSpec&) {
+    ++launches;
+    return -1;
+}
+
+}  // namespace omvar::platform
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static bool ready = false;
     if (!ready) {
@@ -87,7 +82,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             key[i] = static_cast<unsigned char>(i * 37 + 11);
         }
         omvar::fuzz::use_key(key);
-        omvar::platform::replace_system(&kRecordingSystem);
         ready = true;
     }
     omvar::fuzz::Reader in{data, size};

@@ -17,6 +17,7 @@
 #include "agent/dispatch/backup_channel.h"
 #include "agent/dispatch/launch.h"
 #include "agent/platform/platform.h"
+#include "agent/platform/system.h"
 #include "agent/platform/win32/launch_record.h"
 #include "test_support.h"
 #include "win32/win_support.h"
@@ -26,54 +27,35 @@ namespace {
 using namespace omvar;
 using wintest::Engine;
 
-// Counts the calls that go to the system's own operations.
-int launches = 0;
-int launch_failures = 0;
-int opens = 0;
-std::vector<unsigned> sleeps;
-bool really_sleep = false;
-
-int counting_launch(const platform::LaunchSpec& launch_spec) {
-    ++launches;
-    int result = platform::kSystemLaunch.launch(launch_spec);
-    launch_failures += result != 0 ? 1 : 0;
-    return result;
-}
-const platform::LaunchOps kCountingLaunch = {counting_launch};
-
-int counting_open(const char* name, platform::MailslotHandle* handle) {
-    ++opens;
-    return platform::kSystemMailslot.open(name, handle);
-}
-const platform::MailslotOps kCountingMailslot = {counting_open, platform::kSystemMailslot.write,
-                                                 platform::kSystemMailslot.close};
-
-void recording_sleep(unsigned ms) {
-    sleeps.push_back(ms);
-    if (really_sleep) {
-        Sleep(ms);
-    }
-}
-const platform::ClockOps kRecordingClock = {platform::kSystemClock.now, platform::kSystemClock.to_local,
-                                            recording_sleep, platform::kSystemClock.refresh_zone,
-                                            platform::kSystemClock.zone_name};
-
+// Every launch, open and sleep is the system's own, and counted.
 class Win32Dispatch : public ::testing::Test {
   protected:
     void SetUp() override {
-        launches = launch_failures = opens = 0;
-        sleeps.clear();
-        really_sleep = false;
-        test::test_system().launch = &kCountingLaunch;
-        test::test_system().mailslot = &kCountingMailslot;
-        test::test_system().clock = &kRecordingClock;
+        recorder_.to_system = true;
+        clock_.on_sleep = [this](unsigned ms) {
+            sleeps.push_back(ms);
+            if (really_sleep) {
+                Sleep(ms);
+            }
+        };
         install_ = wintest::win_path(dir_.path());
     }
-    void TearDown() override {
-        test::test_system() = platform::system_ops();
-        _putenv_s("OMVAR_RECORDER_RECORD", "");
+    void TearDown() override { _putenv_s("OMVAR_RECORDER_RECORD", ""); }
+
+    int launches() const { return recorder_.count(test::Recorder::Call::kLaunch); }
+    int opens() const { return recorder_.count(test::Recorder::Call::kOpen); }
+    int launch_failures() const {
+        int n = 0;
+        for (const test::Recorder::Call& call : recorder_.calls) {
+            n += call.kind == test::Recorder::Call::kLaunch && call.result != 0 ? 1 : 0;
+        }
+        return n;
     }
 
+    test::Recorder recorder_;
+    test::FakeClock clock_{platform::system::clock_now()};
+    std::vector<unsigned> sleeps;
+    bool really_sleep = false;
     test::TempDir dir_;
     std::string install_;
     test::ScopedCwd cwd_;
@@ -99,14 +81,14 @@ TEST_F(Win32Dispatch, RunningEngineReadsProbeThenPathForEachRequest) {
     }
     ASSERT_TRUE(test::wait_until([&] { return engine.messages().size() >= expected.size(); }, 5000));
     EXPECT_EQ(engine.messages(), expected);
-    EXPECT_EQ(launches, 0) << "a running engine is never started";
-    EXPECT_EQ(opens, 3);
+    EXPECT_EQ(launches(), 0) << "a running engine is never started";
+    EXPECT_EQ(opens(), 3);
     EXPECT_TRUE(sleeps.empty());
 }
 
 TEST_F(Win32Dispatch, MissingMailslotFailsToOpen) {
     platform::MailslotHandle handle = 0;
-    EXPECT_EQ(platform::kSystemMailslot.open("\\\\.\\mailslot\\omvarbackup", &handle), -1);
+    EXPECT_EQ(platform::system::mailslot_open("\\\\.\\mailslot\\omvarbackup", &handle), -1);
     EXPECT_EQ(handle, -1);
     EXPECT_EQ(dispatch::mailslot_open(dispatch::kBackupMailslot), dispatch::kMailslotOpenFailed);
     // No channel is open afterwards: a write has nowhere to go.
@@ -123,8 +105,8 @@ TEST_F(Win32Dispatch, MissingEngineIsStartedBelowNormalAndGetsTheRequest) {
     const std::string record = install_ + "\\engine-record.txt";
     ASSERT_TRUE(test::wait_until([&] { return wintest::engine_messages(record).size() >= 2; }, 5000));
     EXPECT_EQ(wintest::engine_messages(record), (std::vector<std::string>{kProbe, with_nul(path)}));
-    EXPECT_EQ(launches, 1);
-    EXPECT_EQ(opens, 2);
+    EXPECT_EQ(launches(), 1);
+    EXPECT_EQ(opens(), 2);
     EXPECT_EQ(sleeps, std::vector<unsigned>{3000});
     std::string text = test::read_file(record);
     EXPECT_NE(text.find("\tcmdline=\"" + install_ + "\\omvar-backup.exe\" background\n"), std::string::npos)
@@ -140,9 +122,9 @@ TEST_F(Win32Dispatch, MissingEngineIsStartedBelowNormalAndGetsTheRequest) {
 TEST_F(Win32Dispatch, EngineThatCannotStartCostsNoWaitAndDeliversNothing) {
     ASSERT_EQ(cron::agent_init(install_.c_str()), 0);
     dispatch::submit_backup_request((install_ + "/etc/job.zbs").c_str());
-    EXPECT_EQ(opens, 2);
-    EXPECT_EQ(launches, 1);
-    EXPECT_EQ(launch_failures, 1);
+    EXPECT_EQ(opens(), 2);
+    EXPECT_EQ(launches(), 1);
+    EXPECT_EQ(launch_failures(), 1);
     EXPECT_TRUE(sleeps.empty());
 }
 
@@ -204,7 +186,7 @@ TEST_F(Win32Dispatch, CompanionsStartWithTheirCommandLineDirectoryAndDesktop) {
         }
         EXPECT_EQ(sleeps, c.wait_ms != 0 ? std::vector<unsigned>{c.wait_ms} : std::vector<unsigned>{});
     }
-    EXPECT_EQ(launch_failures, 0);
+    EXPECT_EQ(launch_failures(), 0);
 }
 
 // What CreateProcessA is handed; Wine ignores the priority class, so the flag is
@@ -245,7 +227,7 @@ TEST_F(Win32Dispatch, LaunchFailsForAMissingProgramOrDirectory) {
     };
     for (const auto& c : cases) {
         platform::LaunchSpec launch_spec{c.command.c_str(), c.dir.c_str(), false, nullptr};
-        EXPECT_EQ(platform::kSystemLaunch.launch(launch_spec), -1) << c.what;
+        EXPECT_EQ(platform::system::launch_process(launch_spec), -1) << c.what;
     }
     EXPECT_FALSE(wintest::exists(install_ + "\\recorder-record.txt"));
 }

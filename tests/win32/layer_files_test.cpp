@@ -95,7 +95,7 @@ TEST_F(Win32Files, DirectoryBitIsReported) {
     std::set<std::string> dirs;
     std::set<std::string> files;
     do {
-        ((entry.attributes & platform::kAttrDirectory) != 0 ? dirs : files).insert(entry.name);
+        (platform::is_directory(entry) ? dirs : files).insert(entry.name);
     } while (platform::dir_next(&search, &entry) == 0);
     platform::dir_close(&search);
     EXPECT_EQ(dirs, std::set<std::string>{"d.now"});

@@ -210,14 +210,6 @@ ExpressionRead read_expression(const std::string& expression) {
     return read;
 }
 
-namespace {
-
-bool read_field_test(const void* context, int field, long long value, int weekday) {
-    return field_read_matches(*static_cast<const ExpressionRead*>(context), field, value, weekday);
-}
-
-}  // namespace
-
 bool field_read_matches(const ExpressionRead& read, int field, long long value, int weekday) {
     const int compared_weekday = field == cron::kDayField ? weekday : -1;
     return std::any_of(
@@ -226,7 +218,15 @@ bool field_read_matches(const ExpressionRead& read, int field, long long value, 
 }
 
 bool read_matches(const ExpressionRead& read, const std::tm& t) {
-    return !read.too_long && cron::fields_match(t, read_field_test, &read);
+    if (read.too_long) {
+        return false;
+    }
+    for (int f = 0; f < cron::kFieldCount; ++f) {
+        if (!field_read_matches(read, f, cron::compared_value(t, f), t.tm_wday)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string reads_as_text(const ItemRead& item) {

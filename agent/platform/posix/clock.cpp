@@ -6,15 +6,13 @@
 #include <ctime>
 
 #include "agent/base/text.h"
-#include "agent/platform/system_ops.h"
+#include "agent/platform/system.h"
 
-namespace omvar::platform {
+namespace omvar::platform::system {
 
-namespace {
+Seconds clock_now() { return static_cast<Seconds>(std::time(nullptr)); }
 
-Seconds system_now() { return static_cast<Seconds>(std::time(nullptr)); }
-
-bool system_to_local(Seconds t, std::tm* out) {
+bool clock_to_local(Seconds t, std::tm* out) {
     std::time_t value = static_cast<std::time_t>(t);
     if (localtime_r(&value, out) == nullptr) {
         *out = std::tm{};
@@ -24,7 +22,7 @@ bool system_to_local(Seconds t, std::tm* out) {
 }
 
 // One nanosleep, not resumed after a signal: a stop request ends the wait at once.
-void system_sleep_ms(unsigned milliseconds) {
+void sleep_ms(unsigned milliseconds) {
     timespec request{};
     request.tv_sec = static_cast<time_t>(milliseconds / 1000);
     request.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
@@ -34,9 +32,9 @@ void system_sleep_ms(unsigned milliseconds) {
 // localtime_r never looks at the zone again; tzset does, and the C library
 // rereads /etc/localtime only when the file it finds there has changed (a
 // replaced link, a rewritten file).
-void system_refresh_zone() { tzset(); }
+void clock_refresh_zone() { tzset(); }
 
-bool system_zone_name(char* out, std::size_t size) {
+bool clock_zone_name(char* out, std::size_t size) {
     const char* tz = std::getenv("TZ");
     if (tz != nullptr) {
         return base::format_checked(out, size, "TZ=%s", tz);
@@ -53,9 +51,5 @@ bool system_zone_name(char* out, std::size_t size) {
     const char* inside = std::strstr(target, "zoneinfo/");
     return base::format_checked(out, size, "%s (/etc/localtime)", inside != nullptr ? inside + 9 : target);
 }
-}  // namespace
 
-const ClockOps kSystemClock = {system_now, system_to_local, system_sleep_ms, system_refresh_zone,
-                               system_zone_name};
-
-}  // namespace omvar::platform
+}  // namespace omvar::platform::system

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "agent/platform/system_ops.h"
+#include "agent/platform/system.h"
 
 namespace omvar::platform {
 
@@ -35,7 +35,7 @@ void write_to_stderr(const char* line) {
 
 }  // namespace
 
-void system_debug_output(const char* line) { write_to_stderr(line); }
+void system::debug_output(const char* line) { write_to_stderr(line); }
 
 DebugDestination system_debug_destination() { return DebugDestination::kStandardError; }
 

@@ -18,21 +18,17 @@ DIR* dir_of(const DirSearch* search) {
     return reinterpret_cast<DIR*>(search->handle);  // NOLINT(performance-no-int-to-ptr)
 }
 
-// The directory bit as the Windows search reports it: a link to a directory
-// counts as one (as a directory junction does there), so it is never opened
-// as a file.
-unsigned attributes_of(DIR* dir, const dirent* d) {
+// A link to a directory counts as one (as a directory junction does on
+// Windows), so it is never opened as a file.
+bool is_directory_entry(DIR* dir, const dirent* d) {
     if (d->d_type == DT_DIR) {
-        return kAttrDirectory;
+        return true;
     }
     if (d->d_type != DT_UNKNOWN && d->d_type != DT_LNK) {
-        return 0;
+        return false;
     }
     struct stat st {};
-    if (fstatat(dirfd(dir), d->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode)) {
-        return kAttrDirectory;
-    }
-    return 0;
+    return fstatat(dirfd(dir), d->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
 }
 
 // The next entry that passes the filter; names that do not fit an entry are
@@ -53,7 +49,7 @@ int read_next(DirSearch* search, DirEntry* entry) {
             continue;
         }
         std::memcpy(entry->name, d->d_name, n + 1);
-        entry->attributes = attributes_of(dir, d);
+        entry->directory = is_directory_entry(dir, d);
         return 0;
     }
 }

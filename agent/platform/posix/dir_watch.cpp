@@ -15,7 +15,7 @@
 
 #include "agent/base/text.h"
 #include "agent/platform/posix/layer.h"
-#include "agent/platform/system_ops.h"
+#include "agent/platform/system.h"
 
 namespace omvar::platform {
 
@@ -128,7 +128,9 @@ bool arm(const char* dir, const char* extension) {
     return watch.armed;
 }
 
-bool system_unchanged(const char* dir, const char* extension) {
+}  // namespace
+
+bool system::dir_watch_unchanged(const char* dir, const char* extension) {
     if (watch.settled && std::strcmp(watch.path, dir) == 0 && !drain(extension)) {
         // The path may now name another directory (a parent renamed, a mount).
         struct stat st {};
@@ -141,17 +143,13 @@ bool system_unchanged(const char* dir, const char* extension) {
     return false;
 }
 
-void system_settle(const char* dir) {
+void system::dir_watch_settle(const char* dir) {
     if (watch.armed && std::strcmp(watch.path, dir) == 0) {
         watch.settled = true;
     }
 }
 
-void system_forget() { watch.settled = false; }
-
-}  // namespace
-
-const DirWatchOps kSystemDirWatch = {system_unchanged, system_settle, system_forget};
+void system::dir_watch_forget() { watch.settled = false; }
 
 // Only file systems that this kernel alone changes: every creation or rename in
 // one of their directories passes through this machine's VFS, and so produces

@@ -20,7 +20,7 @@
 
 #include "agent/base/text.h"
 #include "agent/platform/posix/layer.h"
-#include "agent/platform/system_ops.h"
+#include "agent/platform/system.h"
 
 namespace omvar::platform {
 
@@ -134,7 +134,9 @@ void reap_adopted_programs() {
     set = sigaction(SIGCHLD, &auto_reap, nullptr) == 0;
 }
 
-int system_launch(const LaunchSpec& launch_spec) {
+}  // namespace
+
+int system::launch_process(const LaunchSpec& launch_spec) {
     reap_adopted_programs();
     if (!form_argv(launch_spec, &launch_argv)) {
         return -1;
@@ -167,10 +169,6 @@ int system_launch(const LaunchSpec& launch_spec) {
     close(report[0]);
     return result;
 }
-
-}  // namespace
-
-const LaunchOps kSystemLaunch = {system_launch};
 
 bool program_path(const LaunchSpec& launch_spec, char (&out)[kProgramPathSize]) {
     if (launch_spec.program_dir == nullptr || launch_spec.program_name == nullptr ||

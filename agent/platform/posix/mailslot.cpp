@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "agent/platform/posix/layer.h"
-#include "agent/platform/system_ops.h"
+#include "agent/platform/system.h"
 
 namespace omvar::platform {
 
@@ -34,7 +34,17 @@ bool owned_by_us_or_root(mqd_t queue) {
     return st.st_uid == geteuid() || st.st_uid == 0;
 }
 
-int system_open(const char* name, MailslotHandle* handle) {
+// Elapsed time is read from the monotonic clock: the realtime clock may be
+// faked or set, and a wait must never stretch with it.
+long monotonic_ms() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long>(now.tv_sec) * 1000L + now.tv_nsec / 1000000L;
+}
+
+}  // namespace
+
+int system::mailslot_open(const char* name, MailslotHandle* handle) {
     *handle = -1;
     char qname[kQueueNameSize];
     if (!queue_name(name, qname, sizeof qname)) {
@@ -52,15 +62,7 @@ int system_open(const char* name, MailslotHandle* handle) {
     return 0;
 }
 
-// Elapsed time is read from the monotonic clock: the realtime clock may be
-// faked or set, and a wait must never stretch with it.
-long monotonic_ms() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long>(now.tv_sec) * 1000L + now.tv_nsec / 1000000L;
-}
-
-int system_write(MailslotHandle handle, const void* data, std::size_t length) {
+int system::mailslot_write(MailslotHandle handle, const void* data, std::size_t length) {
     mqd_t queue = static_cast<mqd_t>(handle);
     const char* bytes = static_cast<const char*>(data);
     long start = monotonic_ms();
@@ -87,15 +89,11 @@ int system_write(MailslotHandle handle, const void* data, std::size_t length) {
     return -1;
 }
 
-void system_close(MailslotHandle handle) {
+void system::mailslot_close(MailslotHandle handle) {
     if (handle >= 0) {
         mq_close(static_cast<mqd_t>(handle));
     }
 }
-
-}  // namespace
-
-const MailslotOps kSystemMailslot = {system_open, system_write, system_close};
 
 bool queue_name(const char* mailslot, char* out, std::size_t size) {
     const char* last = std::strrchr(mailslot, '\\');

@@ -4,20 +4,20 @@
 #include <ctime>
 
 #include "agent/base/text.h"
-#include "agent/platform/system_ops.h"
+#include "agent/platform/system.h"
 
 namespace omvar::platform {
 
 // Dates after January 2038 need it; the 32-bit build asks for it (cmake/mingw-w64-i686.cmake).
 static_assert(sizeof(std::time_t) == 8, "a 64-bit time_t");
 
-namespace {
+namespace system {
 
-Seconds system_now() { return static_cast<Seconds>(std::time(nullptr)); }
+Seconds clock_now() { return static_cast<Seconds>(std::time(nullptr)); }
 
 // The C runtime's localtime fills one record per thread; only the loop thread
 // converts times, and the record is copied out at once.
-bool system_to_local(Seconds t, std::tm* out) {
+bool clock_to_local(Seconds t, std::tm* out) {
     std::time_t value = static_cast<std::time_t>(t);
     const std::tm* local = std::localtime(&value);
     if (local == nullptr) {
@@ -28,22 +28,20 @@ bool system_to_local(Seconds t, std::tm* out) {
     return true;
 }
 
-void system_sleep_ms(unsigned milliseconds) { Sleep(milliseconds); }
+void sleep_ms(unsigned milliseconds) { Sleep(milliseconds); }
 
 // The C runtime reads TZ or the system's zone setting once and keeps it;
 // _tzset reads them again.
-void system_refresh_zone() { _tzset(); }
+void clock_refresh_zone() { _tzset(); }
 
-bool system_zone_name(char* out, std::size_t size) {
+bool clock_zone_name(char* out, std::size_t size) {
     const char* tz = std::getenv("TZ");
     _tzset();
     return tz != nullptr && tz[0] != '\0'
                ? base::format_checked(out, size, "TZ=%s", tz)
                : base::format_checked(out, size, "%s (system setting)", _tzname[0]);
 }
-}  // namespace
 
-const ClockOps kSystemClock = {system_now, system_to_local, system_sleep_ms, system_refresh_zone,
-                               system_zone_name};
+}  // namespace system
 
 }  // namespace omvar::platform

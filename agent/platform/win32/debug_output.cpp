@@ -1,9 +1,9 @@
 #include <windows.h>
 
-#include "agent/platform/system_ops.h"
+#include "agent/platform/system.h"
 
 namespace omvar::platform {
 
-void system_debug_output(const char* line) { OutputDebugStringA(line); }
+void system::debug_output(const char* line) { OutputDebugStringA(line); }
 
 }  // namespace omvar::platform

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "agent/base/text.h"
-#include "agent/platform/system_ops.h"
+#include "agent/platform/system.h"
 #include "agent/platform/win32/search_pattern.h"
 
 namespace omvar::platform {
@@ -13,7 +13,6 @@ namespace {
 constexpr std::size_t kPatternSize = 1024;
 
 static_assert(sizeof(WIN32_FIND_DATAA{}.cFileName) == kEntryNameSize, "entry names are MAX_PATH bytes");
-static_assert(FILE_ATTRIBUTE_DIRECTORY == kAttrDirectory, "the directory bit is the system's");
 
 // Every entry: the directory's wildcard pattern. With a filter: "<dir>/*<filter>",
 // the system's own wildcard; it also matches 8.3 short names (a "*.now" search
@@ -28,7 +27,7 @@ bool build_pattern(const char* dir, const char* extension_filter, char* out, std
 void copy_entry(const WIN32_FIND_DATAA& found, DirEntry* entry) {
     std::memcpy(entry->name, found.cFileName, sizeof entry->name);
     entry->name[sizeof entry->name - 1] = '\0';
-    entry->attributes = found.dwFileAttributes;
+    entry->directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 }  // namespace
@@ -76,12 +75,8 @@ void dir_close(DirSearch* search) {
 
 // Every poll searches: the search answers for the whole directory at once, and
 // a missed change notification must never delay a trigger.
-namespace {
-bool system_unchanged(const char*, const char*) { return false; }
-void system_settle(const char*) {}
-void system_forget() {}
-}  // namespace
-
-const DirWatchOps kSystemDirWatch = {system_unchanged, system_settle, system_forget};
+bool system::dir_watch_unchanged(const char*, const char*) { return false; }
+void system::dir_watch_settle(const char*) {}
+void system::dir_watch_forget() {}
 
 }  // namespace omvar::platform

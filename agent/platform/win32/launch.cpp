@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "agent/platform/system_ops.h"
+#include "agent/platform/system.h"
 #include "agent/platform/win32/launch_record.h"
 
 namespace omvar::platform {
@@ -21,7 +21,9 @@ bool copy_text(const char* text, char* out, std::size_t size) {
 // Only the loop thread launches.
 LaunchRecord launch_record;
 
-int system_launch(const LaunchSpec& launch_spec) {
+}  // namespace
+
+int system::launch_process(const LaunchSpec& launch_spec) {
     if (!prepare_launch(launch_spec, &launch_record)) {
         return -1;
     }
@@ -38,10 +40,6 @@ int system_launch(const LaunchSpec& launch_spec) {
     CloseHandle(started.hProcess);
     return 0;
 }
-
-}  // namespace
-
-const LaunchOps kSystemLaunch = {system_launch};
 
 // CreateProcessA starts the command line's first token.
 bool program_startable(const LaunchSpec& launch_spec, char* program, std::size_t program_size, char* reason,

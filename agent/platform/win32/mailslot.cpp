@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "agent/platform/system_ops.h"
+#include "agent/platform/system.h"
 
 namespace omvar::platform {
 
@@ -8,7 +8,9 @@ namespace {
 
 HANDLE to_handle(MailslotHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
-int system_open(const char* name, MailslotHandle* handle) {
+}  // namespace
+
+int system::mailslot_open(const char* name, MailslotHandle* handle) {
     *handle = -1;
     HANDLE slot = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -20,7 +22,7 @@ int system_open(const char* name, MailslotHandle* handle) {
 }
 
 // One message per write; the count written is not looked at.
-int system_write(MailslotHandle handle, const void* data, std::size_t length) {
+int system::mailslot_write(MailslotHandle handle, const void* data, std::size_t length) {
     if (length > MAXDWORD) {
         return -1;
     }
@@ -28,14 +30,10 @@ int system_write(MailslotHandle handle, const void* data, std::size_t length) {
     return WriteFile(to_handle(handle), data, static_cast<DWORD>(length), &written, nullptr) ? 0 : -1;
 }
 
-void system_close(MailslotHandle handle) {
+void system::mailslot_close(MailslotHandle handle) {
     if (handle != -1) {
         CloseHandle(to_handle(handle));
     }
 }
-
-}  // namespace
-
-const MailslotOps kSystemMailslot = {system_open, system_write, system_close};
 
 }  // namespace omvar::platform

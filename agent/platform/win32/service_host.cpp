@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "agent/platform/service_host.h"
-#include "agent/platform/system_ops.h"
+#include "agent/platform/system.h"
 
 namespace omvar::platform {
 
@@ -48,7 +48,9 @@ bool copy_name(const char* name) {
     return true;
 }
 
-bool system_platform_id(unsigned long* id) {
+}  // namespace
+
+bool system::host_platform_id(unsigned long* id) {
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = kVersionRecordSize;
     if (!GetVersionExA(&info)) {
@@ -58,7 +60,7 @@ bool system_platform_id(unsigned long* id) {
     return true;
 }
 
-ServiceProcessRegistration system_register_service_process() {
+ServiceProcessRegistration system::host_register_service_process() {
     HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
     FARPROC found = kernel != nullptr ? GetProcAddress(kernel, "RegisterServiceProcess") : nullptr;
     if (found == nullptr) {
@@ -70,7 +72,7 @@ ServiceProcessRegistration system_register_service_process() {
                : ServiceProcessRegistration::kFailed;
 }
 
-bool system_run_dispatcher(const char* name, ServiceMainFn service_main, unsigned long* error) {
+bool system::host_run_dispatcher(const char* name, ServiceMainFn service_main, unsigned long* error) {
     if (!copy_name(name)) {
         *error = ERROR_INVALID_NAME;
         return false;
@@ -84,13 +86,13 @@ bool system_run_dispatcher(const char* name, ServiceMainFn service_main, unsigne
     return false;
 }
 
-bool system_register_control_handler(const char* name, ServiceControlFn handler) {
+bool system::host_register_control_handler(const char* name, ServiceControlFn handler) {
     hosted_control = handler;
     status_handle = RegisterServiceCtrlHandlerA(name, control_entry);
     return status_handle != nullptr;
 }
 
-void system_report_status(const ServiceStatus& status) {
+void system::host_report_status(const ServiceStatus& status) {
     SERVICE_STATUS record{};
     record.dwServiceType = status.service_type;
     record.dwCurrentState = status.current_state;
@@ -101,11 +103,6 @@ void system_report_status(const ServiceStatus& status) {
     record.dwWaitHint = status.wait_hint;
     SetServiceStatus(status_handle, &record);
 }
-
-}  // namespace
-
-const HostOps kSystemHost = {system_platform_id, system_register_service_process, system_run_dispatcher,
-                             system_register_control_handler, system_report_status};
 
 const char* process_command_line() { return GetCommandLineA(); }
 
