@@ -1,6 +1,7 @@
 // omvar-zbs.exe under Windows: what the agent's scan meets in an install
 // directory, an expression read as the agent reads it, a schedule file decrypted
-// byte for byte, and the running agent's lines as watch shows them.
+// byte for byte, the key file's access list as status judges it, and the
+// running agent's lines as watch shows them.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -127,6 +128,39 @@ TEST_F(WinZbs, DecryptGivesThePlaintextByteForByte) {
     ASSERT_TRUE(run.finished) << run.output;
     EXPECT_EQ(run.exit_code, 0u) << run.output;
     EXPECT_EQ(run.output, plain);
+}
+
+TEST_F(WinZbs, StatusReportsAKeyFileEveryUserMayRead) {
+    encrypt("nightly.zbs", "# Omvar Backup Schedule\nschedule=30 2 * * *\n");
+    const std::string key = etc_ + "\\omvar.ak";
+    const struct {
+        const char* sddl;
+        const char* level;
+        const char* detail;
+    } cases[] = {
+        {"D:P(A;;FA;;;SY)(A;;FA;;;BA)", "ok", "usable"},
+        {"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;WD)", "warn",
+         "usable, but readable by others: its access list should hold only SYSTEM and "
+         "Administrators; from an elevated prompt: icacls \""},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(wintest::set_dacl(key, c.sddl)) << c.sddl;
+        wintest::RunResult run = zbs("status --json --install-dir " + install_);
+        test::Json doc;
+        ASSERT_TRUE(test::JsonReader::parse(run.output, &doc)) << run.output;
+        const test::Json* found = nullptr;
+        for (const test::Json& check : doc["checks"].items) {
+            found = check["name"].text == "key-file" ? &check : found;
+        }
+        ASSERT_NE(found, nullptr) << run.output;
+        EXPECT_EQ((*found)["level"].text, c.level) << c.sddl << ": " << (*found)["detail"].text;
+        EXPECT_EQ((*found)["detail"].text.rfind(c.detail, 0), 0u)
+            << c.sddl << ": " << (*found)["detail"].text;
+        if (std::string(c.level) == "warn") {
+            EXPECT_NE((*found)["detail"].text.find(key + "\" /inheritance:r "), std::string::npos)
+                << (*found)["detail"].text;
+        }
+    }
 }
 
 TEST_F(WinZbs, WatchShowsTheAgentsFoundLineWithItsTime) {
