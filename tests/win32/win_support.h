@@ -73,8 +73,9 @@ struct DebugLine {
     std::string text;
 };
 
-// Receives what OutputDebugStringA writes in any process of the session, with
-// the platform layer's listener (the one omvar-zbs watch uses). One at a time.
+// Receives what OutputDebugStringA writes in any process of the session (and
+// on the global channel), with the platform layer's listener, the one
+// omvar-zbs watch uses. One at a time.
 class DbwinListener {
   public:
     DbwinListener();

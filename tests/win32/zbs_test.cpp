@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstring>
 #include <map>
 #include <regex>
 #include <string>
@@ -163,7 +164,35 @@ TEST_F(WinZbs, StatusReportsAKeyFileEveryUserMayRead) {
     }
 }
 
+// Writes a line to the global debugger output as OutputDebugStringA does in a
+// service, whose session is 0. Under Wine every program, a service too, writes
+// to its own session's channel, so no other writer reaches the global one.
+bool write_global_debug_line(DWORD pid, const std::string& text) {
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_WRITE, FALSE, "Global\\DBWIN_BUFFER");
+    HANDLE buffer_ready = OpenEventA(SYNCHRONIZE, FALSE, "Global\\DBWIN_BUFFER_READY");
+    HANDLE data_ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, "Global\\DBWIN_DATA_READY");
+    void* view = mapping == nullptr ? nullptr : MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
+    const bool written = view != nullptr && buffer_ready != nullptr && data_ready != nullptr &&
+                         WaitForSingleObject(buffer_ready, 10000) == WAIT_OBJECT_0;
+    if (written) {
+        std::memcpy(view, &pid, sizeof pid);
+        std::memcpy(static_cast<char*>(view) + sizeof pid, text.c_str(), text.size() + 1);
+        SetEvent(data_ready);
+    }
+    if (view != nullptr) {
+        UnmapViewOfFile(view);
+    }
+    for (HANDLE handle : {mapping, buffer_ready, data_ready}) {
+        if (handle != nullptr) {
+            CloseHandle(handle);
+        }
+    }
+    return written;
+}
+
 TEST_F(WinZbs, WatchShowsTheAgentsFoundLineWithItsTime) {
+    HANDLE global = OpenEventA(SYNCHRONIZE, FALSE, "Global\\DBWIN_BUFFER_READY");
+    ASSERT_EQ(global, nullptr) << "another listener holds the global debugger output";
     HANDLE agent = wintest::start("\"" + wintest::cron_exe() + "\" " + install_, nullptr);
     ASSERT_NE(agent, nullptr);
     // Started by hand, the agent runs stand-alone once the dispatcher gives up
@@ -189,6 +218,8 @@ TEST_F(WinZbs, WatchShowsTheAgentsFoundLineWithItsTime) {
     Sleep(2000);
     // A line of another process: not the agent's, so not shown.
     OutputDebugStringA("noise from the test\r\n");
+    // The service's channel, which nothing but watch creates here.
+    EXPECT_TRUE(write_global_debug_line(GetProcessId(agent), "as from session 0\r\n"));
     test::write_file(trigger, "");
     written = true;
     watch.join();
@@ -202,6 +233,11 @@ TEST_F(WinZbs, WatchShowsTheAgentsFoundLineWithItsTime) {
                            "/etc/job\\.zbs\\.now\r\n");
     EXPECT_TRUE(std::regex_search(watched.output, found)) << watched.output;
     EXPECT_EQ(watched.output.find("noise"), std::string::npos) << watched.output;
+    EXPECT_NE(watched.output.find(
+                  "listening on the global debugger output (the service's) and on this session's\r\n"),
+              std::string::npos)
+        << watched.output;
+    EXPECT_NE(watched.output.find(" as from session 0\r\n"), std::string::npos) << watched.output;
 }
 
 }  // namespace
