@@ -49,15 +49,30 @@ enum class DebugDestination { kDebuggerChannel, kStandardError };
 DebugDestination system_debug_destination();
 
 // Reading the debugger-output channel back, as a debugger-output viewer does:
-// every line any process of the session writes, with the writer's pid. One
-// listener per session; while it listens, writers wait for it to take each line.
+// every line any process writes to the channels listened on, with the writer's
+// pid. One listener per channel; while it listens, writers wait for it to take
+// each line. On Windows a service writes to the global channel (session 0's),
+// every other program to the one of its own session: the listener takes both,
+// where they differ and where it may create the global one (that needs the
+// privilege to create global objects, which administrators have).
 constexpr std::size_t kDebugChannelSize = 4096;  // the channel's buffer: a pid, then the text
+enum class DebugChannels {
+    kNone,
+    kGlobalAndSession,  // the service's lines and those of programs in this session
+    kGlobal,            // the listener runs in session 0, whose channel is the global one
+    kSessionOnly,       // the global channel was refused: no line of the service arrives
+};
 struct DebugListener {
-    std::intptr_t buffer_ready;
+    std::intptr_t buffer_ready;  // this session's channel
     std::intptr_t data_ready;
     std::intptr_t mapping;
     const void* view;
     bool open;
+    std::intptr_t global_buffer_ready = 0;  // the global channel, where it is another one
+    std::intptr_t global_data_ready = 0;
+    std::intptr_t global_mapping = 0;
+    const void* global_view = nullptr;
+    DebugChannels channels = DebugChannels::kNone;
 };
 struct DebugMessage {
     unsigned long pid;

@@ -1,6 +1,8 @@
 // Directory search, files, pid file, key file, debugger output and the host
 // calls of the Win32 layer, on the file system and kernel that Wine provides.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +23,7 @@
 #include "agent/crypt/key_file.h"
 #include "agent/platform/platform.h"
 #include "agent/platform/service_host.h"
+#include "agent/platform/win32/acl_readers.h"
 #include "test_support.h"
 #include "win32/win_support.h"
 
@@ -187,10 +190,20 @@ TEST_F(Win32Files, PidFileHoldsThePidAndCrLf) {
 }
 
 TEST_F(Win32Files, KeyFileIsCreatedOnceAndReadThroughDescriptors) {
+    // etc\ as under Program Files: its entries, Users' read among them, are inherited.
+    ASSERT_TRUE(wintest::set_dacl(etc_, "D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"));
     ASSERT_EQ(cron::agent_init(install_.c_str()), 0);
     EXPECT_EQ(platform::file_status(crypt::kKeyFilePath), platform::FileStatus::kMissing);
     unsigned char key[crypt::kScheduleKeySize];
     ASSERT_EQ(crypt::load_schedule_key(".", key), 0);
+    const std::string sddl = wintest::dacl_sddl(etc_ + "\\omvar.ak");
+    if (wintest::under_wine()) {
+        // Wine keeps only what the Unix mode can hold: no entry for Everyone.
+        EXPECT_EQ(sddl.find(";WD)"), std::string::npos) << sddl;
+        EXPECT_EQ(sddl.rfind("D:", 0), 0u) << sddl;
+    } else {
+        EXPECT_EQ(sddl, "D:P(A;;FA;;;SY)(A;;FA;;;BA)");
+    }
     const std::string bytes = test::read_file(etc_ + "\\omvar.ak");
     ASSERT_EQ(bytes.size(), crypt::kKeyFileSize) << "binary mode: no byte added or lost";
     for (int i = 0; i < crypt::kKeyWindowCount; ++i) {
@@ -207,6 +220,36 @@ TEST_F(Win32Files, KeyFileIsCreatedOnceAndReadThroughDescriptors) {
     EXPECT_EQ(platform::file_read(fd, tail, sizeof tail), 1);
     EXPECT_EQ(platform::file_seek(fd, -1), -1);
     platform::file_close(fd);
+}
+
+// The rule omvar-zbs status applies to the key file's access list.
+TEST(Win32AccessList, OnlyEntriesThatLetEveryUserReadOpenIt) {
+    const struct {
+        const char* sddl;
+        bool open;
+    } cases[] = {
+        {"D:P(A;;FA;;;SY)(A;;FA;;;BA)", false},                  // as the agent creates it
+        {"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;WD)", true},  // Everyone may read and run it
+        {"D:(A;;GR;;;BU)", true},                                // Users, by a generic right
+        {"D:(A;;FR;;;AU)", true},                                // Authenticated Users
+        {"D:(A;;WD;;;IU)", true},                                // Interactive may rewrite the list
+        {"D:(A;OICIIO;GA;;;BU)", false},                         // for the children of a folder only
+        {"D:(A;;FW;;;BU)(A;;FA;;;S-1-5-21-1-2-3-1001)", false},  // writing; one named user
+    };
+    for (const auto& c : cases) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(c.sddl, SDDL_REVISION_1, &descriptor,
+                                                                         nullptr))
+            << c.sddl;
+        BOOL present = FALSE;
+        BOOL defaulted = FALSE;
+        PACL dacl = nullptr;
+        ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) << c.sddl;
+        EXPECT_EQ(platform::acl_lets_others_read(present ? dacl : nullptr), c.open) << c.sddl;
+        LocalFree(descriptor);
+    }
+    // No list at all lets everyone do anything (Wine reads "D:NO_ACCESS_CONTROL" as an empty one).
+    EXPECT_TRUE(platform::acl_lets_others_read(nullptr));
 }
 
 TEST_F(Win32Files, OnlyFilesOnDiskAreOpenedForReading) {

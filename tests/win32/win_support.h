@@ -27,6 +27,14 @@ std::string zbs_exe();       // omvar-zbs.exe
 void copy_program(const std::string& from, const std::string& to);
 bool exists(const std::string& path);
 
+// A file's access list in SDDL ("D:P(A;;FA;;;SY)..."), "" when it cannot be
+// read; and replacing it with one given so. Wine keeps no list of its own: it
+// derives one from the Unix mode (owner, SYSTEM, and Everyone for the "other"
+// bits) and maps a list it is given back onto the mode.
+std::string dacl_sddl(const std::string& path);
+bool set_dacl(const std::string& path, const std::string& sddl);
+bool under_wine();
+
 struct RunResult {
     bool finished;  // false: killed after the timeout
     DWORD exit_code;
@@ -65,8 +73,9 @@ struct DebugLine {
     std::string text;
 };
 
-// Receives what OutputDebugStringA writes in any process of the session, with
-// the platform layer's listener (the one omvar-zbs watch uses). One at a time.
+// Receives what OutputDebugStringA writes in any process of the session (and
+// on the global channel), with the platform layer's listener, the one
+// omvar-zbs watch uses. One at a time.
 class DbwinListener {
   public:
     DbwinListener();

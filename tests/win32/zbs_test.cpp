@@ -1,10 +1,12 @@
 // omvar-zbs.exe under Windows: what the agent's scan meets in an install
 // directory, an expression read as the agent reads it, a schedule file decrypted
-// byte for byte, and the running agent's lines as watch shows them.
+// byte for byte, the key file's access list as status judges it, and the
+// running agent's lines as watch shows them.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <atomic>
+#include <cstring>
 #include <map>
 #include <regex>
 #include <string>
@@ -129,7 +131,68 @@ TEST_F(WinZbs, DecryptGivesThePlaintextByteForByte) {
     EXPECT_EQ(run.output, plain);
 }
 
+TEST_F(WinZbs, StatusReportsAKeyFileEveryUserMayRead) {
+    encrypt("nightly.zbs", "# Omvar Backup Schedule\nschedule=30 2 * * *\n");
+    const std::string key = etc_ + "\\omvar.ak";
+    const struct {
+        const char* sddl;
+        const char* level;
+        const char* detail;
+    } cases[] = {
+        {"D:P(A;;FA;;;SY)(A;;FA;;;BA)", "ok", "usable"},
+        {"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;WD)", "warn",
+         "usable, but readable by others: its access list should hold only SYSTEM and "
+         "Administrators; from an elevated prompt: icacls \""},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(wintest::set_dacl(key, c.sddl)) << c.sddl;
+        wintest::RunResult run = zbs("status --json --install-dir " + install_);
+        test::Json doc;
+        ASSERT_TRUE(test::JsonReader::parse(run.output, &doc)) << run.output;
+        const test::Json* found = nullptr;
+        for (const test::Json& check : doc["checks"].items) {
+            found = check["name"].text == "key-file" ? &check : found;
+        }
+        ASSERT_NE(found, nullptr) << run.output;
+        EXPECT_EQ((*found)["level"].text, c.level) << c.sddl << ": " << (*found)["detail"].text;
+        EXPECT_EQ((*found)["detail"].text.rfind(c.detail, 0), 0u)
+            << c.sddl << ": " << (*found)["detail"].text;
+        if (std::string(c.level) == "warn") {
+            EXPECT_NE((*found)["detail"].text.find(key + "\" /inheritance:r "), std::string::npos)
+                << (*found)["detail"].text;
+        }
+    }
+}
+
+// Writes a line to the global debugger output as OutputDebugStringA does in a
+// service, whose session is 0. Under Wine every program, a service too, writes
+// to its own session's channel, so no other writer reaches the global one.
+bool write_global_debug_line(DWORD pid, const std::string& text) {
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_WRITE, FALSE, "Global\\DBWIN_BUFFER");
+    HANDLE buffer_ready = OpenEventA(SYNCHRONIZE, FALSE, "Global\\DBWIN_BUFFER_READY");
+    HANDLE data_ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, "Global\\DBWIN_DATA_READY");
+    void* view = mapping == nullptr ? nullptr : MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
+    const bool written = view != nullptr && buffer_ready != nullptr && data_ready != nullptr &&
+                         WaitForSingleObject(buffer_ready, 10000) == WAIT_OBJECT_0;
+    if (written) {
+        std::memcpy(view, &pid, sizeof pid);
+        std::memcpy(static_cast<char*>(view) + sizeof pid, text.c_str(), text.size() + 1);
+        SetEvent(data_ready);
+    }
+    if (view != nullptr) {
+        UnmapViewOfFile(view);
+    }
+    for (HANDLE handle : {mapping, buffer_ready, data_ready}) {
+        if (handle != nullptr) {
+            CloseHandle(handle);
+        }
+    }
+    return written;
+}
+
 TEST_F(WinZbs, WatchShowsTheAgentsFoundLineWithItsTime) {
+    HANDLE global = OpenEventA(SYNCHRONIZE, FALSE, "Global\\DBWIN_BUFFER_READY");
+    ASSERT_EQ(global, nullptr) << "another listener holds the global debugger output";
     HANDLE agent = wintest::start("\"" + wintest::cron_exe() + "\" " + install_, nullptr);
     ASSERT_NE(agent, nullptr);
     // Started by hand, the agent runs stand-alone once the dispatcher gives up
@@ -155,6 +218,8 @@ TEST_F(WinZbs, WatchShowsTheAgentsFoundLineWithItsTime) {
     Sleep(2000);
     // A line of another process: not the agent's, so not shown.
     OutputDebugStringA("noise from the test\r\n");
+    // The service's channel, which nothing but watch creates here.
+    EXPECT_TRUE(write_global_debug_line(GetProcessId(agent), "as from session 0\r\n"));
     test::write_file(trigger, "");
     written = true;
     watch.join();
@@ -168,6 +233,11 @@ TEST_F(WinZbs, WatchShowsTheAgentsFoundLineWithItsTime) {
                            "/etc/job\\.zbs\\.now\r\n");
     EXPECT_TRUE(std::regex_search(watched.output, found)) << watched.output;
     EXPECT_EQ(watched.output.find("noise"), std::string::npos) << watched.output;
+    EXPECT_NE(watched.output.find(
+                  "listening on the global debugger output (the service's) and on this session's\r\n"),
+              std::string::npos)
+        << watched.output;
+    EXPECT_NE(watched.output.find(" as from session 0\r\n"), std::string::npos) << watched.output;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "agent/crypt/key_file.h"
 #include "agent/dispatch/backup_channel.h"
 #include "agent/dispatch/launch.h"
+#include "agent/platform/access_list.h"
 #include "tools/zbs/json.h"
 #include "tools/zbs/scan.h"
 #include "tools/zbs/service_status.h"
@@ -54,7 +55,19 @@ Finding agent_finding(const char* pid_path) {
     return {"agent", Level::kOk, "running, pid " + pid_text(pid) + ", holding the pid file's lock"};
 }
 
-Finding key_finding(const ScanReport& report) {
+// Leaves only SYSTEM and Administrators on a Windows file's access list:
+// nothing inherited, the groups of every user taken off, full control for the
+// two. By SID, which every language of Windows reads alike.
+std::string owner_only_command(std::string path) {
+    for (char& c : path) {
+        c = c == '/' ? '\\' : c;
+    }
+    return "icacls \"" + shown(path) +
+           "\" /inheritance:r /remove:g *S-1-1-0 *S-1-5-32-545 *S-1-5-11 *S-1-5-4"
+           " /grant:r *S-1-5-18:F *S-1-5-32-544:F";
+}
+
+Finding key_finding(const ScanReport& report, const std::string& install_dir) {
     if (report.key_state == KeyState::kNotChecked) {
         return {"key-file", Level::kFail, "not checked: " + report.error};
     }
@@ -70,6 +83,18 @@ Finding key_finding(const ScanReport& report) {
     if (info.permissions_known && info.others_may_access) {
         return {"key-file", Level::kWarn,
                 "usable, but readable by others: its permissions should be owner-only"};
+    }
+    switch (platform::file_access_list(key_path.c_str(), reason, sizeof reason)) {
+        case platform::AccessList::kReadableByOthers:
+            return {"key-file", Level::kWarn,
+                    "usable, but readable by others: its access list should hold only SYSTEM and "
+                    "Administrators; from an elevated prompt: " +
+                        owner_only_command(install_dir + "/" + crypt::kKeyFilePath)};
+        case platform::AccessList::kError:
+            return {"key-file", Level::kOk, std::string("usable; its access list cannot be read: ") + reason};
+        case platform::AccessList::kClosed:
+        case platform::AccessList::kNotKept:
+            break;
     }
     return {"key-file", Level::kOk, "usable"};
 }
@@ -223,7 +248,7 @@ int run_status(const Options& options) {
     std::vector<Finding> findings = {
         install_dir_finding(options, report),
         agent_finding(pid_path),
-        key_finding(report),
+        key_finding(report, install_dir),
         schedules_finding(report),
     };
     for (int i = 0; i < dispatch::kCompanionCount; ++i) {

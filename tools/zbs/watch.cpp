@@ -42,6 +42,29 @@ void tell_followed(long pid, const std::string& install_dir) {
     }
 }
 
+// Says on standard error where the lines come from: the service writes to the
+// global channel, which only an elevated prompt may create.
+void tell_channels(platform::DebugChannels channels) {
+    switch (channels) {
+        case platform::DebugChannels::kGlobalAndSession:
+            std::fprintf(stderr,
+                         "omvar-zbs: listening on the global debugger output (the service's) and on this "
+                         "session's\n");
+            break;
+        case platform::DebugChannels::kGlobal:
+            std::fprintf(stderr, "omvar-zbs: listening on the global debugger output (the service's)\n");
+            break;
+        case platform::DebugChannels::kSessionOnly:
+            std::fprintf(stderr,
+                         "omvar-zbs: listening on this session's debugger output only: the service writes to "
+                         "the global one, and creating that needs an elevated prompt; run watch as "
+                         "administrator to see the service's lines\n");
+            break;
+        case platform::DebugChannels::kNone:
+            break;
+    }
+}
+
 }  // namespace
 
 int run_watch(const Options& options) {
@@ -67,6 +90,7 @@ int run_watch(const Options& options) {
     if (platform::debug_listen_open(&listener, reason, sizeof reason) != 0) {
         return fail(kExitUsage, "cannot listen to the debugger output: %s", reason);
     }
+    tell_channels(listener.channels);
     long followed = -1;
     auto follow = [&] {
         long pid = read_pid(pid_path);

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 
 #include "agent/platform/platform.h"
@@ -13,11 +14,38 @@ namespace omvar::platform {
 
 namespace {
 
-// The key file's creation mode; on Windows only the write bit has an effect.
-constexpr int kKeyFileMode = 0777;
-
 // A chunk that _read and _write take in one call (their count is an unsigned int).
 constexpr std::size_t kMaxChunk = INT_MAX;
+
+// The key file's access list: full control for LocalSystem (the service) and
+// the Administrators group, nothing for anyone else, and protected, so that no
+// inheritable entry of etc\ is added (under Program Files those let Users read,
+// and whoever reads the key reads every job). In SDDL: D:P(A;;FA;;;SY)(A;;FA;;;BA).
+// Built in fixed buffers: the same few bytes every time, and nothing to free.
+struct OwnerOnlyDescriptor {
+    SECURITY_DESCRIPTOR descriptor;
+    alignas(DWORD) unsigned char acl[sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)];
+    alignas(DWORD) unsigned char sid[SECURITY_MAX_SID_SIZE];
+};
+
+bool build_owner_only(OwnerOnlyDescriptor* out) {
+    PACL acl = reinterpret_cast<PACL>(out->acl);
+    if (!InitializeAcl(acl, sizeof out->acl, ACL_REVISION)) {
+        return false;
+    }
+    // An entry keeps its own copy of the SID, so one buffer serves both.
+    const WELL_KNOWN_SID_TYPE owners[] = {WinLocalSystemSid, WinBuiltinAdministratorsSid};
+    for (WELL_KNOWN_SID_TYPE owner : owners) {
+        DWORD size = sizeof out->sid;
+        if (!CreateWellKnownSid(owner, nullptr, out->sid, &size) ||
+            !AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, out->sid)) {
+            return false;
+        }
+    }
+    return InitializeSecurityDescriptor(&out->descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+           SetSecurityDescriptorDacl(&out->descriptor, TRUE, acl, FALSE) &&
+           SetSecurityDescriptorControl(&out->descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+}
 
 }  // namespace
 
@@ -66,9 +94,29 @@ FileStatus file_status(const char* path) {
     return errno == ENOENT ? FileStatus::kMissing : FileStatus::kError;
 }
 
+// Only SYSTEM and Administrators may use it, never an existing file, and never
+// through a reparse point: CREATE_NEW refuses any name that exists, a link or a
+// junction included, and the flag keeps the last component from being followed.
+// No descriptor, no file: one that inherited etc\'s list would stay open to all.
 int file_create_exclusive(const char* path) {
-    int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, kKeyFileMode);
-    return fd >= 0 ? fd : -1;
+    OwnerOnlyDescriptor owner_only;
+    if (!build_owner_only(&owner_only)) {
+        return -1;
+    }
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, &owner_only.descriptor, FALSE};
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_BINARY | _O_NOINHERIT);
+    if (fd < 0) {
+        // An empty key file would be refused by every load and never replaced.
+        CloseHandle(file);
+        DeleteFileA(path);
+        return -1;
+    }
+    return fd;
 }
 
 int file_open_read(const char* path) {
