@@ -160,9 +160,9 @@ TEST_F(DispatchFakes, ChannelResultCodes) {
 
 TEST_F(DispatchFakes, LaunchesUseTheSettings) {
     const cron::AgentSettings& s = cron::agent_settings;
-    launch_updater();
-    launch_mail_sender();
-    launch_backup_engine();
+    launch_companion(kUpdater);
+    launch_companion(kMailSender);
+    launch_companion(kBackupEngine);
     ASSERT_EQ(recorder_.launch_specs.size(), 3u);
     EXPECT_STREQ(recorder_.launch_specs[0].command_line, s.companion[kUpdater].command_line);
     EXPECT_STREQ(recorder_.launch_specs[0].working_dir, s.companion[kUpdater].working_dir);
@@ -197,9 +197,9 @@ TEST_F(DispatchFakes, LaunchesUseTheSettings) {
 
     recorder_.calls.clear();
     recorder_.launch_result = -1;
-    launch_updater();
-    launch_mail_sender();
-    launch_backup_engine();
+    launch_companion(kUpdater);
+    launch_companion(kMailSender);
+    launch_companion(kBackupEngine);
     EXPECT_EQ(calls().size(), 3u);  // three launches, no sleep, no retry
     EXPECT_EQ(recorder_.count(test::Recorder::Call::kSleep), 0);
 }

@@ -98,8 +98,8 @@ TEST_F(Launcher, UpdaterAndMailSenderRunAtOwnPriorityInTheInstallDir) {
     const std::string record = dir_.file("from-env.txt");
     setenv("OMVAR_RECORDER_RECORD", record.c_str(), 1);
 
-    launch_updater();
-    launch_mail_sender();
+    launch_companion(kUpdater);
+    launch_companion(kMailSender);
     std::vector<RecorderRun> runs = wait_for_runs(2, record);
     ASSERT_EQ(runs.size(), 2u);
     std::sort(runs.begin(), runs.end(),
@@ -118,7 +118,7 @@ TEST_F(Launcher, UpdaterAndMailSenderRunAtOwnPriorityInTheInstallDir) {
 TEST_F(Launcher, EngineRunsBelowNormalWithBackgroundAndIsWaitedFor) {
     test::install_recorder(install_, "omvar-backup.exe");
     test::FakeClock clock(1000);
-    launch_backup_engine();
+    launch_companion(kBackupEngine);
     EXPECT_EQ(clock.sleeps, 1);
     EXPECT_EQ(clock.slept_ms, 3000);
 
@@ -168,7 +168,7 @@ TEST_F(Launcher, ProgramsThatCannotStartFailBeforeLaunchReturns) {
 
     // A failed engine start costs no wait.
     test::FakeClock clock(1000);
-    launch_backup_engine();
+    launch_companion(kBackupEngine);
     EXPECT_EQ(clock.sleeps, 0);
 }
 
@@ -187,7 +187,7 @@ TEST_F(Launcher, RepeatedStartsLeaveNoChildNorZombie) {
     struct sigaction before {};
     sigaction(SIGCHLD, nullptr, &before);
     for (int i = 0; i < 5; ++i) {
-        launch_mail_sender();
+        launch_companion(kMailSender);
     }
     ASSERT_EQ(wait_for_runs(5, record_).size(), 5u);
     EXPECT_EQ(children_of_this_process(), 0);
@@ -213,7 +213,7 @@ TEST_F(Launcher, AsProcessOneStartedProgramsLeaveNoZombie) {
         }
         if (init == 0) {
             for (int i = 0; i < 5; ++i) {
-                launch_mail_sender();
+                launch_companion(kMailSender);
             }
             if (!test::wait_until([&] { return test::recorder_runs(record_).size() >= 5; }, 5000)) {
                 _exit(4);
@@ -263,7 +263,7 @@ TEST_F(Launcher, NothingTheAgentOpensLeaksIntoThePrograms) {
     ASSERT_EQ(platform::mailslot_open("\\\\.\\mailslot\\omvarbackup", &channel), 0);
 
     const std::string expected = inheritable_fds();
-    launch_mail_sender();
+    launch_companion(kMailSender);
     std::vector<RecorderRun> runs = wait_for_runs(1, record_);
 
     platform::mailslot_close(channel);
@@ -289,7 +289,7 @@ TEST_F(Launcher, ProgramsStartWithDefaultSignals) {
     sigaddset(&block, SIGUSR1);
     sigprocmask(SIG_BLOCK, &block, &old_mask);
 
-    launch_mail_sender();
+    launch_companion(kMailSender);
 
     sigprocmask(SIG_SETMASK, &old_mask, nullptr);
     sigaction(SIGHUP, &old_hup, nullptr);

@@ -24,6 +24,7 @@
 #include "agent/cron/tick_loop.h"
 #include "agent/crypt/key_file.h"
 #include "agent/dispatch/backup_channel.h"
+#include "agent/dispatch/launch.h"
 #include "agent/platform/system.h"
 
 namespace omvar::test {
@@ -175,6 +176,7 @@ void reset_agent_state() {
     cron::agent_settings = cron::AgentSettings{};
     cron::next_tick = 0;
     cron::last_minute = -1;
+    dispatch::set_companion_commands(nullptr);
 }
 
 platform::Seconds local_seconds(int year, int month, int day, int hour, int minute, int second) {

@@ -44,8 +44,8 @@ bool form_command_lines(const char* dir, AgentSettings* out) {
 }
 
 int agent_init(const char* text) {
-    // The launches read the settings' own buffers, whatever this call ends with.
-    dispatch::set_companion_commands(agent_settings.companion);
+    // Nothing is started from settings that are being rebuilt, or that failed.
+    dispatch::set_companion_commands(nullptr);
 
     if (std::strlen(text) >= kPathSize) {
         debug_log("%s:%d", kStartupSourcePath, kStartupLineTooLong);
@@ -65,6 +65,7 @@ int agent_init(const char* text) {
         debug_log("a companion program's command line does not fit");
         return 1;
     }
+    dispatch::set_companion_commands(agent_settings.companion);
     return 0;
 }
 

@@ -48,7 +48,7 @@ void scan_directory(const std::tm& tick_time) {
         switch (classify_scan_entry(dir_length, entry)) {
             case ScanEntry::kMail:
                 if (mail_pending) {
-                    dispatch::launch_mail_sender();
+                    dispatch::launch_companions(dispatch::StartedWhen::kWhileMailWaits);
                     mail_pending = false;
                 }
                 break;

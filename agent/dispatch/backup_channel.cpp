@@ -54,7 +54,7 @@ void mailslot_close() {
 void submit_backup_request(const char* path) {
     if (mailslot_open(kBackupMailslot) != 0) {
         // No mailslot: the engine is not running. Start it and try once more.
-        launch_backup_engine();
+        launch_companions(StartedWhen::kWhenEngineMissing);
         if (mailslot_open(kBackupMailslot) != 0) {
             return;  // dropped; the next due minute or trigger is the retry
         }

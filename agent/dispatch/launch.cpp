@@ -23,6 +23,14 @@ platform::LaunchSpec companion_launch_spec(Companion which, const CompanionComma
                                 program.arguments};
 }
 
+void launch_companions(StartedWhen occasion) {
+    for (int i = 0; i < kCompanionCount; ++i) {
+        if (kCompanionPrograms[i].started_when == occasion) {
+            launch_companion(static_cast<Companion>(i));
+        }
+    }
+}
+
 void launch_companion(Companion which) {
     const CompanionProgram& program = kCompanionPrograms[which];
     if (platform::launch_process(companion_launch_spec(which, commands_in_force[which])) == 0 &&

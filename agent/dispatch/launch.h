@@ -7,8 +7,9 @@
 namespace omvar::dispatch {
 
 // The command lines and working directories, one per row of kCompanionPrograms,
-// owned by the agent's settings: start-up hands them over, so that this layer
-// does not reach up for them. Until then the texts are empty.
+// owned by the agent's settings: a successful start-up hands them over, so that
+// this layer does not reach up for them. Until then, or with nullptr, the texts
+// are empty and no start succeeds.
 void set_companion_commands(const CompanionCommand* commands);
 
 // How the program of the row is started with this command: the launch uses it,
@@ -20,8 +21,9 @@ platform::LaunchSpec companion_launch_spec(Companion which, const CompanionComma
 // the row's wait has passed; after a failed one at once, silently.
 void launch_companion(Companion which);
 
-inline void launch_updater() { launch_companion(kUpdater); }
-inline void launch_mail_sender() { launch_companion(kMailSender); }
-inline void launch_backup_engine() { launch_companion(kBackupEngine); }
+// Starts, in the table's order, every program whose row is started on this
+// occasion (a mail file met, or no engine channel; a scheduled minute also
+// needs the row's schedule to match, which the minute tick checks).
+void launch_companions(StartedWhen occasion);
 
 }  // namespace omvar::dispatch

@@ -147,7 +147,7 @@ std::vector<std::map<std::string, std::string>> recorder_runs(const std::string&
 
 struct CompanionCase {
     const char* program;
-    void (*launch)();
+    dispatch::Companion which;
     const char* arguments;
     const char* desktop;  // nullptr: not set, inherited
     DWORD creation_flags;
@@ -155,9 +155,9 @@ struct CompanionCase {
 };
 
 const CompanionCase kCompanions[] = {
-    {"omvar-update1.exe", dispatch::launch_updater, "", "WinSta0\\Default", 0, 0},
-    {"omvar-txmail.exe", dispatch::launch_mail_sender, "", nullptr, 0, 0},
-    {"omvar-backup.exe", dispatch::launch_backup_engine, " background", "WinSta0\\Default",
+    {"omvar-update1.exe", dispatch::kUpdater, "", "WinSta0\\Default", 0, 0},
+    {"omvar-txmail.exe", dispatch::kMailSender, "", nullptr, 0, 0},
+    {"omvar-backup.exe", dispatch::kBackupEngine, " background", "WinSta0\\Default",
      BELOW_NORMAL_PRIORITY_CLASS, 3000},
 };
 
@@ -174,7 +174,7 @@ TEST_F(Win32Dispatch, CompanionsStartWithTheirCommandLineDirectoryAndDesktop) {
         SCOPED_TRACE(c.program);
         sleeps.clear();
         std::size_t before = recorder_runs(record).size();
-        c.launch();
+        dispatch::launch_companion(c.which);
         ASSERT_TRUE(test::wait_until([&] { return recorder_runs(record).size() > before; }, 5000));
         auto run = recorder_runs(record).back();
         EXPECT_EQ(run["cmdline"], "\"" + install_ + "\\" + c.program + "\"" + c.arguments);
