@@ -29,6 +29,7 @@
 #include "agent/cron/tick_actions.h"
 #include "agent/cron/tick_loop.h"
 #include "agent/crypt/key_file.h"
+#include "agent/platform/inspect.h"
 #include "agent/platform/platform.h"
 #include "bench/null_system.h"
 #include "tests/encrypted_file.h"

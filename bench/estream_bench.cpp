@@ -18,6 +18,7 @@
 #include "agent/cron/schedule_file.h"
 #include "agent/crypt/estream.h"
 #include "agent/crypt/key_file.h"
+#include "agent/platform/inspect.h"
 #include "agent/platform/platform.h"
 #include "bench/null_system.h"
 #include "tests/encrypted_file.h"

@@ -4,6 +4,9 @@
 #    never include from agent/cron, and agent/base includes nothing of the agent
 #    but itself, so every layer may include it;
 #  - the schedule matcher does not reach for the settings;
+#  - the agent's own code calls the system through platform.h only: what the
+#    tools look at besides (platform/inspect.h) and the system's side of the
+#    replaceable parts (platform/system.h) are not for it;
 #  - operating-system headers appear only below agent/platform/posix and
 #    agent/platform/win32.
 # Usage: check_include_direction.sh SOURCE_DIR
@@ -45,6 +48,9 @@ bad="$bad$(includes $(in_dirs 'agent/base|agent/platform|agent/crypt|agent/dispa
 bad="$bad$(includes $(in_dirs 'agent/base') | grep -E '"agent/' | grep -vE '"agent/base/' || true)
 "
 bad="$bad$(includes $(printf '%s\n' "$files" | grep -E '^agent/cron/schedule\.(h|cpp)$' || true) | grep -F '"agent/cron/settings.h"' || true)
+"
+# shellcheck disable=SC2046
+bad="$bad$(includes $(in_dirs 'agent/base|agent/cron|agent/crypt|agent/dispatch') | grep -E '"agent/platform/(inspect|system)\.h"' || true)
 "
 outside=$(printf '%s\n' "$files" | grep -vE '^agent/platform/(posix|win32)/' || true)
 bad="$bad$(includes $outside | grep -E "<($os_headers)>" || true)

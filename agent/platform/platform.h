@@ -1,4 +1,5 @@
-// The operating-system services the agent uses, one small set of plain functions.
+// The operating-system services the agent uses, one small set of plain functions;
+// what the tools look at besides is in inspect.h.
 // Only the files below agent/platform/posix and agent/platform/win32 implement them
 // and include operating-system headers; everything else in the agent calls these.
 #pragma once
@@ -6,7 +7,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <ctime>
 
 #include "agent/base/sizes.h"
@@ -33,58 +33,16 @@ void sleep_ms(unsigned milliseconds);
 // decides): the system's zone is otherwise read once and kept. One look at the
 // zone's file or setting; meant for once a minute, not for every conversion.
 void clock_refresh_zone();
-// Which zone clock_to_local uses after clock_refresh_zone, for people: its
-// name and where it comes from ("Asia/Tokyo (/etc/localtime)", "TZ=UTC").
-// False when it does not fit in size bytes.
-bool clock_zone_name(char* out, std::size_t size);
 
 // ---------------------------------------------------------------- diagnostics
 
 // One finished line ending in "\r\n", for the system debugger output.
 void debug_output(const char* line);
 
-// Where the system's own output goes: the debugger-output channel, which a
-// listener below can read, or standard error (the journal under systemd).
+// Where the system's own output goes: the debugger-output channel, which the
+// tools can read back (inspect.h), or standard error (the journal under systemd).
 enum class DebugDestination { kDebuggerChannel, kStandardError };
 DebugDestination system_debug_destination();
-
-// Reading the debugger-output channel back, as a debugger-output viewer does:
-// every line any process writes to the channels listened on, with the writer's
-// pid. One listener per channel; while it listens, writers wait for it to take
-// each line. On Windows a service writes to the global channel (session 0's),
-// every other program to the one of its own session: the listener takes both,
-// where they differ and where it may create the global one (that needs the
-// privilege to create global objects, which administrators have).
-constexpr std::size_t kDebugChannelSize = 4096;  // the channel's buffer: a pid, then the text
-enum class DebugChannels {
-    kNone,
-    kGlobalAndSession,  // the service's lines and those of programs in this session
-    kGlobal,            // the listener runs in session 0, whose channel is the global one
-    kSessionOnly,       // the global channel was refused: no line of the service arrives
-};
-struct DebugListener {
-    std::intptr_t buffer_ready;  // this session's channel
-    std::intptr_t data_ready;
-    std::intptr_t mapping;
-    const void* view;
-    bool open;
-    std::intptr_t global_buffer_ready = 0;  // the global channel, where it is another one
-    std::intptr_t global_data_ready = 0;
-    std::intptr_t global_mapping = 0;
-    const void* global_view = nullptr;
-    DebugChannels channels = DebugChannels::kNone;
-};
-struct DebugMessage {
-    unsigned long pid;
-    char text[kDebugChannelSize];  // NUL-terminated, as written ("...\r\n" for the agent's lines)
-};
-// 0, or -1 with reason set (another viewer listens already, the platform has no
-// channel, or the system refused).
-int debug_listen_open(DebugListener* listener, char* reason, std::size_t reason_size);
-// Waits at most timeout_ms for the next line: 1 with it in *message, 0 when none
-// came, -1 on failure.
-int debug_listen_next(DebugListener* listener, unsigned timeout_ms, DebugMessage* message);
-void debug_listen_close(DebugListener* listener);
 
 // ---------------------------------------------------------------- process
 
@@ -118,13 +76,6 @@ void pid_file_release(PidFile* pid_file);
 
 // ---------------------------------------------------------------- files
 
-// Makes the stream pass its bytes on unchanged; Windows would otherwise write
-// every "\n" as "\r\n". 0 or -1.
-int set_binary_mode(std::FILE* stream);
-
-// Opens a regular file for buffered binary reading; never blocks on a FIFO or a
-// device, refuses anything that is not a regular file. nullptr on failure.
-std::FILE* open_regular_file(const char* path);
 // The same protections for a descriptor read with file_read and closed with
 // file_close, never inherited by a started program: the schedule files are read
 // this way, with no stream buffer between the file and the cipher. -1 on failure.
@@ -220,64 +171,5 @@ int mailslot_open(const char* name, MailslotHandle* handle);
 // Writes one message. 0 or -1.
 int mailslot_write(MailslotHandle handle, const void* data, std::size_t length);
 void mailslot_close(MailslotHandle handle);
-
-// ---------------------------------------------------------------- inspection
-// Read-only looks at what the agent would meet, for the tools that explain it.
-// None of these creates, changes or takes anything.
-
-enum class PathKind { kRegular, kDirectory, kOther, kDangling, kMissing, kError };
-struct PathInfo {
-    PathKind kind;
-    long long size;          // kRegular
-    bool permissions_known;  // false where the platform has no owner/group/other bits
-    bool others_may_access;  // group or other bits set
-    long owner;              // user id, -1 where unknown
-    bool symlink;            // the path itself is a symlink
-};
-// Follows a symlink (the agent opens through it); a link to nothing is kDangling.
-// reason gets the system's text for kError.
-PathInfo path_info(const char* path, char* reason, std::size_t reason_size);
-// True when a regular file at path can be opened for reading; otherwise reason
-// gets the system's text.
-bool can_read_file(const char* path, char* reason, std::size_t reason_size);
-bool directory_writable(const char* path);
-// True when the directory can be listed; otherwise reason gets the system's text.
-bool directory_listable(const char* path, char* reason, std::size_t reason_size);
-
-// Whether the program that launch_process would start for launch_spec exists
-// and may be started; reason says why not. program gets the path that is
-// started, or "" when there is none or it does not fit.
-bool program_startable(const LaunchSpec& launch_spec, char* program, std::size_t program_size, char* reason,
-                       std::size_t reason_size);
-// The same for the first token of a command line, which is the program Windows
-// starts: the Windows layer's check behind the one above (Windows only).
-bool program_startable(const char* command_line, char* program, std::size_t program_size, char* reason,
-                       std::size_t reason_size);
-
-enum class ProcessState { kRunning, kGone, kUnknown };
-ProcessState process_state(int pid);
-// The process that holds the pid file's lock: its pid, 0 when nobody holds it,
-// -1 where the platform cannot tell.
-int pid_file_lock_holder(const char* path);
-
-enum class ChannelState { kPresent, kMissing, kError };
-// Whether the backup engine's mailslot exists; owner gets its user id (-1 where
-// unknown). Opened for writing, as the agent does, and closed without a message.
-ChannelState channel_probe(const char* name, long* owner);
-// The effective user id of this process, -1 where the platform has none.
-long current_user();
-
-// How the service manager has the service registered, where there is one.
-enum class ServiceQuery { kRegistered, kNotRegistered, kError, kNotApplicable };
-enum class ServiceStart { kAutomatic, kDelayedAutomatic, kDemand, kDisabled, kOther };
-constexpr std::size_t kServicePathSize = 2 * base::kPathSize;
-struct ServiceRegistration {
-    ServiceStart start;
-    bool path_truncated;                 // the registered text did not fit
-    char binary_path[kServicePathSize];  // program and arguments, exactly as registered
-};
-// kError sets reason (no access to the service manager, for one).
-ServiceQuery service_registration(const char* name, ServiceRegistration* out, char* reason,
-                                  std::size_t reason_size);
 
 }  // namespace omvar::platform

@@ -1,6 +1,7 @@
 // The clock while a FakeClock lives: now() reads its counter and a sleep moves
 // it on. Local time and the zone stay the system's; with no FakeClock alive
 // every call is the system's.
+#include "agent/platform/inspect.h"
 #include "agent/platform/system.h"
 #include "test_support.h"
 

@@ -21,6 +21,7 @@
 #include "agent/cron/tick_actions.h"
 #include "agent/cron/tick_loop.h"
 #include "agent/crypt/key_file.h"
+#include "agent/platform/inspect.h"
 #include "agent/platform/platform.h"
 #include "agent/platform/service_host.h"
 #include "agent/platform/win32/acl_readers.h"

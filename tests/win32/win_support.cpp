@@ -1,4 +1,5 @@
 #include "win32/win_support.h"
+#include "agent/platform/inspect.h"
 
 #include <aclapi.h>
 #include <sddl.h>

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "agent/platform/platform.h"
+#include "agent/platform/inspect.h"
 #include "test_support.h"
 
 namespace omvar::wintest {

@@ -11,6 +11,7 @@
 #include "agent/cron/settings.h"
 #include "agent/crypt/estream.h"
 #include "agent/crypt/key_file.h"
+#include "agent/platform/inspect.h"
 #include "tools/zbs/scan.h"
 #include "tools/zbs/zbs.h"
 

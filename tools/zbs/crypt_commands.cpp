@@ -4,6 +4,7 @@
 #include <string>
 
 #include "agent/crypt/estream.h"
+#include "agent/platform/inspect.h"
 #include "tools/zbs/zbs.h"
 
 namespace omvar::zbs {

@@ -7,6 +7,7 @@
 #include "agent/base/sizes.h"
 #include "agent/cron/command_text.h"
 #include "agent/cron/hosting.h"
+#include "agent/platform/inspect.h"
 #include "tools/zbs/zbs.h"
 
 namespace omvar::zbs {

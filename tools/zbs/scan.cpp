@@ -6,6 +6,7 @@
 #include "agent/cron/scan_entry.h"
 #include "agent/cron/schedule_file.h"
 #include "agent/crypt/key_file.h"
+#include "agent/platform/inspect.h"
 #include "tools/zbs/timeline.h"
 #include "tools/zbs/zbs.h"
 

@@ -4,6 +4,7 @@
 #include "agent/base/text.h"
 #include "agent/cron/command_text.h"
 #include "agent/cron/hosting.h"
+#include "agent/platform/inspect.h"
 #include "tools/zbs/service_status.h"
 #include "tools/zbs/zbs.h"
 

@@ -11,7 +11,7 @@
 #include "agent/crypt/key_file.h"
 #include "agent/dispatch/backup_channel.h"
 #include "agent/dispatch/launch.h"
-#include "agent/platform/access_list.h"
+#include "agent/platform/inspect.h"
 #include "tools/zbs/json.h"
 #include "tools/zbs/scan.h"
 #include "tools/zbs/service_status.h"

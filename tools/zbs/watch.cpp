@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 
+#include "agent/platform/inspect.h"
 #include "tools/zbs/zbs.h"
 
 namespace omvar::zbs {

@@ -1,4 +1,5 @@
 // The shipped programs' clock, sleep and zone: the system's own.
+#include "agent/platform/inspect.h"
 #include "agent/platform/system.h"
 
 namespace omvar::platform {

@@ -1,5 +1,5 @@
 // Files here carry permission bits, which path_info reports, and no access list.
-#include "agent/platform/access_list.h"
+#include "agent/platform/inspect.h"
 
 namespace omvar::platform {
 

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "agent/base/text.h"
+#include "agent/platform/inspect.h"
 #include "agent/platform/system.h"
 
 namespace omvar::platform::system {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "agent/platform/inspect.h"
 #include "agent/platform/system.h"
 
 namespace omvar::platform {

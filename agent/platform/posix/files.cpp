@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 
+#include "agent/platform/inspect.h"
 #include "agent/platform/platform.h"
 
 namespace omvar::platform {

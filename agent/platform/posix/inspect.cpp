@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "agent/base/text.h"
+#include "agent/platform/inspect.h"
 #include "agent/platform/platform.h"
 #include "agent/platform/posix/layer.h"
 

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "agent/base/text.h"
-#include "agent/platform/access_list.h"
+#include "agent/platform/inspect.h"
 #include "agent/platform/win32/acl_readers.h"
 
 namespace omvar::platform {

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "agent/base/text.h"
+#include "agent/platform/inspect.h"
 #include "agent/platform/platform.h"
 
 namespace omvar::platform {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "agent/platform/inspect.h"
 #include "agent/platform/platform.h"
 
 namespace omvar::platform {

@@ -8,6 +8,7 @@
 
 #include "agent/base/text.h"
 #include "agent/platform/command_line.h"
+#include "agent/platform/inspect.h"
 #include "agent/platform/platform.h"
 
 namespace omvar::platform {
@@ -92,10 +93,12 @@ bool directory_listable(const char* path, char* reason, std::size_t reason_size)
     return true;
 }
 
-bool program_startable(const char* command_line, char* program, std::size_t program_size, char* reason,
+// CreateProcessA starts the command line's first token.
+bool program_startable(const LaunchSpec& launch_spec, char* program, std::size_t program_size, char* reason,
                        std::size_t reason_size) {
     static CommandLineArgs args;
     set_reason(program, program_size, "");
+    const char* command_line = launch_spec.command_line != nullptr ? launch_spec.command_line : "";
     if (!split_command_line(command_line, &args) || args.count == 0) {
         set_reason(reason, reason_size, "the command line is too long");
         return false;

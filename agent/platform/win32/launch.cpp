@@ -41,13 +41,6 @@ int system::launch_process(const LaunchSpec& launch_spec) {
     return 0;
 }
 
-// CreateProcessA starts the command line's first token.
-bool program_startable(const LaunchSpec& launch_spec, char* program, std::size_t program_size, char* reason,
-                       std::size_t reason_size) {
-    return program_startable(launch_spec.command_line != nullptr ? launch_spec.command_line : "", program,
-                             program_size, reason, reason_size);
-}
-
 bool prepare_launch(const LaunchSpec& launch_spec, LaunchRecord* record) {
     std::memset(record, 0, sizeof *record);
     if (launch_spec.command_line == nullptr ||

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "agent/platform/inspect.h"
 #include "agent/platform/platform.h"
 
 namespace omvar::platform {
