@@ -31,3 +31,14 @@ cannot_check() {
     fi
     echo "${me:-script}: NOT CHECKED: $*" >&2
 }
+
+# Prints the URI of the Debian archive this machine's apt already uses (from
+# the deb822 debian.sources, else the one-line sources.list); false when none.
+# Added sources use it, so that no script names a host of its own.
+debian_mirror() {
+    _mirror=$(sed -n 's/^URIs:[[:space:]]*\(.*\/debian\)[[:space:]]*$/\1/p' \
+        /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n1)
+    [ -n "$_mirror" ] || _mirror=$(sed -n 's/^deb[[:space:]]\{1,\}\(\[[^]]*\][[:space:]]\{1,\}\)\{0,1\}\([^[:space:]]*\/debian\)[[:space:]].*/\2/p' \
+        /etc/apt/sources.list 2>/dev/null | head -n1)
+    [ -n "$_mirror" ] && echo "$_mirror"
+}
