@@ -4,14 +4,18 @@
 # namespace chrooted into the directory it is told the container was booted from.
 # Usage: check_service_guard_test.sh SOURCE_DIR
 set -eu
-guard() { sh "$1/scripts/check-service" --guard-only "$2" "$3" >/dev/null 2>&1; }
+guard() { sh "$1/tests/system/check-service" --guard-only "$2" "$3" >/dev/null 2>&1; }
 src=$(cd "$1" && pwd)
 work=$(mktemp -d)
 child=
 pid1=
 cleanup() {
-    [ -z "$pid1" ] || kill "$pid1" 2>/dev/null || true
-    [ -z "$child" ] || kill "$child" 2>/dev/null || true
+    # A namespace's PID 1 takes from outside only the signals it handles, and
+    # unshare ignores TERM while it waits: KILL, or the stand-in outlives the
+    # test (and ctest waits for its output with it).
+    [ -z "$pid1" ] || kill -KILL "$pid1" 2>/dev/null || true
+    [ -z "$child" ] || kill -KILL "$child" 2>/dev/null || true
+    [ -z "$child" ] || wait "$child" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
