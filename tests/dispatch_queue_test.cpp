@@ -76,9 +76,9 @@ class Channel : public ::testing::Test {
     void start_engine() {
         test::install_engine(install_);
         const dispatch::CompanionCommand& engine = cron::agent_settings.companion[dispatch::kBackupEngine];
-        ASSERT_EQ(
-            platform::system::launch_process(dispatch::companion_launch_spec(dispatch::kBackupEngine, engine)),
-            0);
+        ASSERT_EQ(platform::system::launch_process(
+                      dispatch::companion_launch_spec(dispatch::kBackupEngine, engine)),
+                  0);
         ASSERT_TRUE(test::wait_for_file(ready_, 3000));
     }
 
