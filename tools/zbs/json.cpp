@@ -4,42 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "agent/base/text.h"
+
 namespace omvar::zbs {
 
 namespace {
-
-// Length of the valid UTF-8 sequence at text[i], or 0 when there is none
-// (overlong forms, surrogates and values above U+10FFFF are not valid).
-std::size_t utf8_sequence(const std::string& text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char c = byte(i);
-    std::size_t n = 0;
-    unsigned long code = 0;
-    if (c >= 0xc2 && c <= 0xdf) {
-        n = 2;
-        code = c & 0x1f;
-    } else if (c >= 0xe0 && c <= 0xef) {
-        n = 3;
-        code = c & 0x0f;
-    } else if (c >= 0xf0 && c <= 0xf4) {
-        n = 4;
-        code = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + n > text.size()) {
-        return 0;
-    }
-    for (std::size_t k = 1; k < n; ++k) {
-        if ((byte(i + k) & 0xc0) != 0x80) {
-            return 0;
-        }
-        code = (code << 6) | (byte(i + k) & 0x3f);
-    }
-    const bool overlong = (n == 3 && code < 0x800) || (n == 4 && code < 0x10000);
-    const bool surrogate = code >= 0xd800 && code <= 0xdfff;
-    return (overlong || surrogate || code > 0x10ffff) ? 0 : n;
-}
 
 std::string unicode_escape(unsigned value) {
     char text[8];
@@ -54,7 +23,9 @@ std::string json_string(const std::string& bytes) {
     for (std::size_t i = 0; i < bytes.size();) {
         const unsigned char c = static_cast<unsigned char>(bytes[i]);
         if (c >= 0x80) {
-            std::size_t n = utf8_sequence(bytes, i);
+            // The string's own terminator ends a sequence cut short at its end.
+            unsigned long code = 0;
+            std::size_t n = base::utf8_character(bytes.c_str() + i, &code);
             if (n == 0) {
                 out += unicode_escape(0xdc00U + c);
                 ++i;
