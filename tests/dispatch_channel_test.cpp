@@ -181,8 +181,8 @@ TEST_F(DispatchFakes, LaunchesUseTheSettings) {
 
     // Where programs start from an argument vector: the program in the install
     // directory and the table's words, not a re-reading of the command line.
-    for (const platform::LaunchSpec& spec : recorder_.launch_specs) {
-        EXPECT_STREQ(spec.program_dir, s.install_dir);
+    for (const platform::LaunchSpec& launch : recorder_.launch_specs) {
+        EXPECT_STREQ(launch.program_dir, s.install_dir);
     }
     EXPECT_STREQ(recorder_.launch_specs[0].program_name, "omvar-update1.exe");
     EXPECT_EQ(recorder_.launch_specs[0].arguments[0], nullptr);
