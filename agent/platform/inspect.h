@@ -38,17 +38,18 @@ enum class DebugChannels {
     kGlobal,            // the listener runs in session 0, whose channel is the global one
     kSessionOnly,       // the global channel was refused: no line of the service arrives
 };
-struct DebugListener {
-    std::intptr_t buffer_ready;  // this session's channel
+// One channel's objects, as the system's handles (all zero when not open).
+struct DebugChannel {
+    std::intptr_t buffer_ready;
     std::intptr_t data_ready;
     std::intptr_t mapping;
     const void* view;
+};
+struct DebugListener {
+    DebugChannel session;  // this session's channel
+    DebugChannel global;   // the global channel, where it is another one
+    DebugChannels channels;
     bool open;
-    std::intptr_t global_buffer_ready = 0;  // the global channel, where it is another one
-    std::intptr_t global_data_ready = 0;
-    std::intptr_t global_mapping = 0;
-    const void* global_view = nullptr;
-    DebugChannels channels = DebugChannels::kNone;
 };
 struct DebugMessage {
     unsigned long pid;

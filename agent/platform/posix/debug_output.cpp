@@ -43,7 +43,7 @@ DebugDestination system_debug_destination() { return DebugDestination::kStandard
 // There is no debugger-output channel to listen on: whatever keeps the agent's
 // standard error (the journal, a terminal) has its lines.
 int debug_listen_open(DebugListener* listener, char* reason, std::size_t reason_size) {
-    *listener = DebugListener{0, 0, 0, nullptr, false};
+    *listener = DebugListener{};
     if (reason != nullptr && reason_size > 0) {
         std::snprintf(reason, reason_size, "the agent writes its lines to its standard error");
     }
@@ -52,6 +52,6 @@ int debug_listen_open(DebugListener* listener, char* reason, std::size_t reason_
 
 int debug_listen_next(DebugListener*, unsigned, DebugMessage*) { return -1; }
 
-void debug_listen_close(DebugListener* listener) { *listener = DebugListener{0, 0, 0, nullptr, false}; }
+void debug_listen_close(DebugListener* listener) { *listener = DebugListener{}; }
 
 }  // namespace omvar::platform

@@ -19,33 +19,26 @@ namespace {
 HANDLE as_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 std::intptr_t as_value(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
 
-// One channel's objects, with "Global\" or "" before their names.
-struct Channel {
-    HANDLE buffer_ready;
-    HANDLE data_ready;
-    HANDLE mapping;
-    const void* view;
-};
-
 enum class Opened { kOk, kRefused, kTaken, kFailed };
 
-void close_channel(const Channel& channel) {
+void close_channel(const DebugChannel& channel) {
     if (channel.view != nullptr) {
         UnmapViewOfFile(channel.view);
     }
-    const HANDLE handles[] = {channel.mapping, channel.data_ready, channel.buffer_ready};
-    for (HANDLE handle : handles) {
-        if (handle != nullptr) {
-            CloseHandle(handle);
+    const std::intptr_t handles[] = {channel.mapping, channel.data_ready, channel.buffer_ready};
+    for (std::intptr_t handle : handles) {
+        if (handle != 0) {
+            CloseHandle(as_handle(handle));
         }
     }
 }
 
-// kRefused when the system denies the creation (no privilege to create global
-// objects); kTaken when another viewer listens on the channel: two listeners
-// would each take lines away from the other.
-Opened open_channel(const char* prefix, Channel* out, char* reason, std::size_t reason_size) {
-    *out = Channel{nullptr, nullptr, nullptr, nullptr};
+// With "Global\" or "" before the objects' names. kRefused when the system
+// denies the creation (no privilege to create global objects); kTaken when
+// another viewer listens on the channel: two listeners would each take lines
+// away from the other.
+Opened open_channel(const char* prefix, DebugChannel* out, char* reason, std::size_t reason_size) {
+    *out = DebugChannel{};
     char names[3][64];
     const char* bases[] = {"DBWIN_BUFFER_READY", "DBWIN_DATA_READY", "DBWIN_BUFFER"};
     for (int i = 0; i < 3; ++i) {
@@ -53,9 +46,10 @@ Opened open_channel(const char* prefix, Channel* out, char* reason, std::size_t 
             return Opened::kFailed;
         }
     }
-    out->buffer_ready = CreateEventA(nullptr, FALSE, FALSE, names[0]);
-    if (out->buffer_ready != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+    out->buffer_ready = as_value(CreateEventA(nullptr, FALSE, FALSE, names[0]));
+    if (out->buffer_ready != 0 && GetLastError() == ERROR_ALREADY_EXISTS) {
         close_channel(*out);
+        *out = DebugChannel{};
         if (reason != nullptr && reason_size > 0 &&
             !base::format_checked(reason, reason_size,
                                   "another debugger-output viewer is listening on %sDBWIN_BUFFER", prefix)) {
@@ -63,21 +57,22 @@ Opened open_channel(const char* prefix, Channel* out, char* reason, std::size_t 
         }
         return Opened::kTaken;
     }
-    if (out->buffer_ready != nullptr) {
-        out->data_ready = CreateEventA(nullptr, FALSE, FALSE, names[1]);
+    if (out->buffer_ready != 0) {
+        out->data_ready = as_value(CreateEventA(nullptr, FALSE, FALSE, names[1]));
     }
-    if (out->data_ready != nullptr) {
-        out->mapping =
-            CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kDebugChannelSize, names[2]);
+    if (out->data_ready != 0) {
+        out->mapping = as_value(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                   kDebugChannelSize, names[2]));
     }
-    if (out->mapping != nullptr) {
-        out->view = MapViewOfFile(out->mapping, FILE_MAP_READ, 0, 0, kDebugChannelSize);
+    if (out->mapping != 0) {
+        out->view = MapViewOfFile(as_handle(out->mapping), FILE_MAP_READ, 0, 0, kDebugChannelSize);
     }
     if (out->view != nullptr) {
         return Opened::kOk;
     }
     const DWORD error = GetLastError();
     close_channel(*out);
+    *out = DebugChannel{};
     if (reason != nullptr && reason_size > 0 &&
         !base::format_checked(reason, reason_size,
                               "cannot create the debugger-output channel %sDBWIN_BUFFER "
@@ -99,36 +94,28 @@ bool in_session_zero() {
 DebugDestination system_debug_destination() { return DebugDestination::kDebuggerChannel; }
 
 int debug_listen_open(DebugListener* listener, char* reason, std::size_t reason_size) {
-    *listener = DebugListener{0, 0, 0, nullptr, false};
-    Channel global{};
+    *listener = DebugListener{};
+    DebugChannel global{};
     const Opened global_opened = open_channel("Global\\", &global, reason, reason_size);
     if (global_opened == Opened::kTaken || global_opened == Opened::kFailed) {
         return -1;
     }
-    Channel session = global;
+    DebugChannel session = global;
     // In session 0 the session's names are the global ones: one channel.
     const bool one_channel = global_opened == Opened::kOk && in_session_zero();
     if (!one_channel && open_channel("", &session, reason, reason_size) != Opened::kOk) {
-        if (global_opened == Opened::kOk) {
-            close_channel(global);
-        }
+        close_channel(global);
         return -1;
     }
-    listener->buffer_ready = as_value(session.buffer_ready);
-    listener->data_ready = as_value(session.data_ready);
-    listener->mapping = as_value(session.mapping);
-    listener->view = session.view;
+    listener->session = session;
     listener->open = true;
-    SetEvent(session.buffer_ready);
+    SetEvent(as_handle(session.buffer_ready));
     if (one_channel) {
         listener->channels = DebugChannels::kGlobal;
     } else if (global_opened == Opened::kOk) {
-        listener->global_buffer_ready = as_value(global.buffer_ready);
-        listener->global_data_ready = as_value(global.data_ready);
-        listener->global_mapping = as_value(global.mapping);
-        listener->global_view = global.view;
+        listener->global = global;
         listener->channels = DebugChannels::kGlobalAndSession;
-        SetEvent(global.buffer_ready);
+        SetEvent(as_handle(global.buffer_ready));
     } else {
         listener->channels = DebugChannels::kSessionOnly;
     }
@@ -140,18 +127,16 @@ int debug_listen_next(DebugListener* listener, unsigned timeout_ms, DebugMessage
         return -1;
     }
     // The global channel first: a busy session must not keep the service's lines waiting.
+    const DebugChannel* channels[2];
     HANDLE waits[2];
-    const void* views[2];
-    HANDLE readies[2];
     DWORD count = 0;
-    if (listener->global_view != nullptr) {
-        waits[count] = as_handle(listener->global_data_ready);
-        views[count] = listener->global_view;
-        readies[count++] = as_handle(listener->global_buffer_ready);
+    if (listener->global.view != nullptr) {
+        channels[count++] = &listener->global;
     }
-    waits[count] = as_handle(listener->data_ready);
-    views[count] = listener->view;
-    readies[count++] = as_handle(listener->buffer_ready);
+    channels[count++] = &listener->session;
+    for (DWORD i = 0; i < count; ++i) {
+        waits[i] = as_handle(channels[i]->data_ready);
+    }
     const DWORD waited = WaitForMultipleObjects(count, waits, FALSE, timeout_ms);
     if (waited == WAIT_TIMEOUT) {
         return 0;
@@ -159,7 +144,8 @@ int debug_listen_next(DebugListener* listener, unsigned timeout_ms, DebugMessage
     if (waited >= WAIT_OBJECT_0 + count) {
         return -1;
     }
-    const char* view = static_cast<const char*>(views[waited - WAIT_OBJECT_0]);
+    const DebugChannel& channel = *channels[waited - WAIT_OBJECT_0];
+    const char* view = static_cast<const char*>(channel.view);
     DWORD pid = 0;
     std::memcpy(&pid, view, sizeof pid);
     message->pid = pid;
@@ -168,7 +154,7 @@ int debug_listen_next(DebugListener* listener, unsigned timeout_ms, DebugMessage
     length = length < sizeof message->text - 1 ? length : sizeof message->text - 1;
     std::memcpy(message->text, view + sizeof pid, length);
     message->text[length] = '\0';
-    SetEvent(readies[waited - WAIT_OBJECT_0]);
+    SetEvent(as_handle(channel.buffer_ready));
     return 1;
 }
 
@@ -176,11 +162,9 @@ void debug_listen_close(DebugListener* listener) {
     if (!listener->open) {
         return;
     }
-    close_channel(Channel{as_handle(listener->buffer_ready), as_handle(listener->data_ready),
-                          as_handle(listener->mapping), listener->view});
-    close_channel(Channel{as_handle(listener->global_buffer_ready), as_handle(listener->global_data_ready),
-                          as_handle(listener->global_mapping), listener->global_view});
-    *listener = DebugListener{0, 0, 0, nullptr, false};
+    close_channel(listener->session);
+    close_channel(listener->global);
+    *listener = DebugListener{};
 }
 
 }  // namespace omvar::platform
